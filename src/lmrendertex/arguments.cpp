@@ -1,0 +1,184 @@
+#include "arguments.hpp"
+
+#include <vector>
+
+#include "ref.hpp"
+
+namespace lmrt {
+
+void raise_argument_count(const char* func, bool exact, Py_ssize_t min, Py_ssize_t max,
+                          Py_ssize_t given) {
+  const char* qualifier;
+  Py_ssize_t expected;
+  if (exact || min == max) {
+    qualifier = "exactly";
+    expected = min;
+  } else if (given < min) {
+    qualifier = "at least";
+    expected = min;
+  } else {
+    qualifier = "at most";
+    expected = max;
+  }
+  PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", func,
+               qualifier, expected, expected == 1 ? "" : "s", given);
+}
+
+namespace {
+
+PyObject* param_name(const Signature& sig, int i) { return names().*(sig.params[i]); }
+
+// Index of the parameter called `key`, or -1. Interned names match by
+// pointer; other strings by value.
+int find_param(const Signature& sig, PyObject* key) {
+  for (int i = 0; i < sig.count; ++i) {
+    if (param_name(sig, i) == key) return i;
+  }
+  if (!PyUnicode_Check(key)) return -1;
+  for (int i = 0; i < sig.count; ++i) {
+    if (PyUnicode_Compare(param_name(sig, i), key) == 0) return i;
+  }
+  return -1;
+}
+
+// Keywords are (name, value) pairs; both call forms feed this one matcher.
+struct Keywords {
+  PyObject* const* keys;
+  PyObject* const* values;
+  Py_ssize_t count;
+};
+
+bool bind_keywords(const Signature& sig, Py_ssize_t nargs, const Keywords& kw, PyObject** out) {
+  // Parameters not filled by position take their keyword; the first missing
+  // required one is reported as a count error, as the interpreter does.
+  for (int i = static_cast<int>(nargs); i < sig.count; ++i) {
+    out[i] = nullptr;
+    PyObject* name = param_name(sig, i);
+    for (Py_ssize_t k = 0; k < kw.count && out[i] == nullptr; ++k) {
+      if (kw.keys[k] == name) out[i] = kw.values[k];
+    }
+    for (Py_ssize_t k = 0; k < kw.count && out[i] == nullptr; ++k) {
+      if (PyUnicode_Check(kw.keys[k]) && PyUnicode_Compare(kw.keys[k], name) == 0) {
+        out[i] = kw.values[k];
+      }
+    }
+    if (out[i] == nullptr && i < sig.required) {
+      raise_argument_count(sig.name, false, sig.required, sig.count, i);
+      return false;
+    }
+  }
+  // Then every keyword must name a parameter not already given by position.
+  for (Py_ssize_t k = 0; k < kw.count; ++k) {
+    PyObject* key = kw.keys[k];
+    if (!PyUnicode_Check(key)) {
+      PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", sig.name);
+      return false;
+    }
+    int index = find_param(sig, key);
+    if (index >= nargs) continue;
+    if (index >= 0) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", sig.name,
+                   key);
+    } else {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.name, key);
+    }
+    return false;
+  }
+  return true;
+}
+
+bool bind_positional(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                     Py_ssize_t nkeywords, PyObject** out) {
+  if (nargs > sig.count || (nkeywords == 0 && nargs < sig.required)) {
+    raise_argument_count(sig.name, false, sig.required, sig.count, nargs);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  for (Py_ssize_t i = nargs; i < sig.count; ++i) out[i] = nullptr;
+  return true;
+}
+
+}  // namespace
+
+namespace detail {
+
+bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject** out) {
+  Py_ssize_t nkeywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  if (!bind_positional(sig, args, nargs, nkeywords, out)) return false;
+  if (nkeywords == 0) return true;
+  Keywords kw{&PyTuple_GET_ITEM(kwnames, 0), args + nargs, nkeywords};
+  return bind_keywords(sig, nargs, kw, out);
+}
+
+}  // namespace detail
+
+bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+  Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  Py_ssize_t nkeywords = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+  if (!bind_positional(sig, &PyTuple_GET_ITEM(args, 0), nargs, nkeywords, out)) return false;
+  if (nkeywords == 0) return true;
+  // Calls that can succeed carry at most one keyword per parameter; only a
+  // faulty call needs the heap.
+  constexpr Py_ssize_t kBuffer = kMaxParams;
+  PyObject* small[2 * kBuffer];
+  std::vector<PyObject*> large;
+  PyObject** keys = small;
+  if (nkeywords > kBuffer) {
+    large.resize(2 * nkeywords);
+    keys = large.data();
+  }
+  PyObject** values = keys + nkeywords;
+  Py_ssize_t pos = 0, n = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(kwargs, &pos, &key, &value)) {
+    keys[n] = key;
+    values[n] = value;
+    ++n;
+  }
+  return bind_keywords(sig, nargs, Keywords{keys, values, n}, out);
+}
+
+bool as_int32(PyObject* value, int* out) {
+  Ref converted;
+  if (!PyLong_Check(value)) {
+    PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
+    if (number == nullptr || number->nb_int == nullptr) {
+      PyErr_SetString(PyExc_TypeError, "an integer is required");
+      return false;
+    }
+    converted = Ref::steal(number->nb_int(value));
+    if (!converted) return false;
+    if (!PyLong_Check(converted.get())) {
+      PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                   Py_TYPE(converted.get())->tp_name);
+      return false;
+    }
+    value = converted.get();
+  }
+  int overflow = 0;
+  long result = PyLong_AsLongAndOverflow(value, &overflow);
+  if (result == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || result < INT32_MIN || result > INT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+    return false;
+  }
+  *out = static_cast<int>(result);
+  return true;
+}
+
+void raise_incorrect_type(const char* name, PyTypeObject* expected, PyObject* value) {
+  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+               name, expected->tp_name, Py_TYPE(value)->tp_name);
+}
+
+void raise_unexpected_type(const char* expected, PyObject* value) {
+  PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", expected, Py_TYPE(value)->tp_name);
+}
+
+void raise_cannot_convert(PyObject* value, PyTypeObject* type) {
+  PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(value)->tp_name,
+               type->tp_name);
+}
+
+}  // namespace lmrt

@@ -1,0 +1,153 @@
+// Size queries: width, height and the rectangle a target spans, all read
+// fresh from the size vector so a replaced or mutated vector shows at once.
+#include <Python.h>
+
+#include "arguments.hpp"
+#include "ref.hpp"
+#include "render_texture.hpp"
+#include "state.hpp"
+#include "traceback.hpp"
+
+namespace lmrt {
+
+namespace {
+
+constexpr Signature kGetWidthSignature{"get_width", 0, 0, {}};
+constexpr Signature kGetHeightSignature{"get_height", 0, 0, {}};
+constexpr Signature kGetRectSignature{"get_rect", 0, 0, {}};
+
+bool to_double(PyObject* value, double* out) {
+  *out = as_double(value);
+  return !(*out == -1.0 && PyErr_Occurred());
+}
+
+// size.<axis> as a double. The vector is held for the lookup, which may run
+// code that replaces the field.
+bool read_axis(LmRenderTexture* self, PyObject* axis, double* out) {
+  Ref size = Ref::own(self->size);
+  Ref value = Ref::steal(PyObject_GetAttr(size.get(), axis));
+  return value && to_double(value.get(), out);
+}
+
+// The queries of one axis: their override name, own method and traceback.
+struct AxisQuery {
+  PyObject* Names::* name;
+  PyObject* OwnMethods::* own;
+  PyObject* Names::* axis;
+  const char* function;
+  int line;
+};
+
+const AxisQuery kWidth{&Names::get_width, &OwnMethods::get_width, &Names::x,
+                       "LmRenderTexture.get_width", line::kGetWidth};
+const AxisQuery kHeight{&Names::get_height, &OwnMethods::get_height, &Names::y,
+                        "LmRenderTexture.get_height", line::kGetHeight};
+
+bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query,
+                    double* out) {
+  if (!skip_dispatch) {
+    Ref found;
+    switch (find_override(self, names().*query.name, g.own.*query.own, found)) {
+      case Dispatch::Error:
+        return false;
+      case Dispatch::Override: {
+        Ref result = Ref::steal(PyObject_CallNoArgs(found.get()));
+        return result && to_double(result.get(), out);
+      }
+      case Dispatch::Own:
+        break;
+    }
+  }
+  return read_axis(self, names().*query.axis, out);
+}
+
+// Native convention: 0.0 with the error set on failure.
+double axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query) {
+  double value;
+  if (run_axis_query(self, skip_dispatch, query, &value)) return value;
+  add_traceback(query.function, query.line);
+  return 0.0;
+}
+
+// The rectangle's fields are single precision; the width is read first.
+Ref make_rect(LmRenderTexture* self) {
+  double width, height;
+  if (!read_axis(self, names().x, &width) || !read_axis(self, names().y, &height)) return Ref();
+  return Ref::steal(g.rect_methods->new_(0.0f, 0.0f, static_cast<float>(width),
+                                         static_cast<float>(height)));
+}
+
+// An override's rectangle stands as it comes, provided it is one (or None).
+Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
+  if (!skip_dispatch) {
+    Ref found;
+    switch (find_override(self, names().get_rect, g.own.get_rect, found)) {
+      case Dispatch::Error:
+        return Ref();
+      case Dispatch::Override: {
+        Ref result = Ref::steal(PyObject_CallNoArgs(found.get()));
+        if (result && !check_convertible(result.get(), g.rect_type)) return Ref();
+        return result;
+      }
+      case Dispatch::Own:
+        break;
+    }
+  }
+  return make_rect(self);
+}
+
+using AxisEntry = double (*)(LmRenderTexture*, int);
+
+// The Python-level float of a native axis query, reached through the table.
+PyObject* axis_as_float(PyObject* self, AxisEntry LmRenderTextureMethods::*entry,
+                        const char* function, int line) {
+  LmRenderTexture* record = as_record(self);
+  double value = (record->methods->*entry)(record, 1);
+  PyObject* result = PyErr_Occurred() ? nullptr : PyFloat_FromDouble(value);
+  if (result == nullptr) add_traceback(function, line);
+  return result;
+}
+
+}  // namespace
+
+namespace native {
+
+double get_width(LmRenderTexture* self, int skip_dispatch) {
+  return axis_query(self, skip_dispatch, kWidth);
+}
+
+double get_height(LmRenderTexture* self, int skip_dispatch) {
+  return axis_query(self, skip_dispatch, kHeight);
+}
+
+::LmRect* get_rect(LmRenderTexture* self, int skip_dispatch) {
+  Ref rect = run_rect_query(self, skip_dispatch);
+  if (!rect) add_traceback("LmRenderTexture.get_rect", line::kGetRect);
+  return reinterpret_cast<::LmRect*>(rect.release());
+}
+
+}  // namespace native
+
+namespace py {
+
+PyObject* get_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind(kGetWidthSignature, args, nargs, kwnames, nullptr)) return nullptr;
+  return axis_as_float(self, &LmRenderTextureMethods::get_width, kWidth.function, kWidth.line);
+}
+
+PyObject* get_height(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind(kGetHeightSignature, args, nargs, kwnames, nullptr)) return nullptr;
+  return axis_as_float(self, &LmRenderTextureMethods::get_height, kHeight.function, kHeight.line);
+}
+
+PyObject* get_rect(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind(kGetRectSignature, args, nargs, kwnames, nullptr)) return nullptr;
+  LmRenderTexture* record = as_record(self);
+  PyObject* rect = reinterpret_cast<PyObject*>(record->methods->get_rect(record, 1));
+  if (rect == nullptr) add_traceback("LmRenderTexture.get_rect", line::kGetRect);
+  return rect;
+}
+
+}  // namespace py
+
+}  // namespace lmrt

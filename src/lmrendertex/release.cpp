@@ -1,0 +1,170 @@
+// Giving the GPU resource back: explicitly through kill, implicitly when the
+// object is freed while still loaded and the window still exists.
+#include <Python.h>
+
+#include <utility>
+
+#include "arguments.hpp"
+#include "ref.hpp"
+#include "render_texture.hpp"
+#include "state.hpp"
+#include "traceback.hpp"
+
+namespace lmrt {
+
+namespace {
+
+constexpr Signature kKillSignature{"kill", 0, 0, {}};
+
+constexpr const char* kDeallocContext =
+    "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture.__dealloc__";
+
+// md.rl.unload_render_texture(self.render_texture). The handle is held for the
+// call: the binding may run code that replaces the field.
+bool unload(LmRenderTexture* self) {
+  Ref rl = raylib_binding();
+  if (!rl) return false;
+  Ref handle = Ref::own(self->render_texture);
+  return static_cast<bool>(
+      Ref::steal(PyObject_CallMethodOneArg(rl.get(), names().unload_render_texture, handle.get())));
+}
+
+bool unload_checked(LmRenderTexture* self) {
+  if (!check_loaded(self) || !unload(self)) return false;
+  self->loaded = 0;
+  return true;
+}
+
+// A subclass's override of kill, when there is one, replaces the body.
+bool run_kill(LmRenderTexture* self, int skip_dispatch) {
+  if (!skip_dispatch) {
+    Ref found;
+    switch (find_override(self, names().kill, g.own.kill, found)) {
+      case Dispatch::Error:
+        return false;
+      case Dispatch::Override:
+        return static_cast<bool>(Ref::steal(PyObject_CallNoArgs(found.get())));
+      case Dispatch::Own:
+        break;
+    }
+  }
+  return unload_checked(self);
+}
+
+// ---- deallocation ----------------------------------------------------------
+
+// hasattr(self, "render_texture"): 1 yes, 0 no, -1 error.
+int has_render_texture(PyObject* self) {
+  Ref value = Ref::steal(PyObject_GetAttr(self, names().render_texture));
+  if (value) return 1;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+  PyErr_Clear();
+  return 0;
+}
+
+// md.rl.is_window_ready() as a truth value; -1 on error.
+int window_ready() {
+  Ref rl = raylib_binding();
+  if (!rl) return -1;
+  Ref ready = Ref::steal(PyObject_CallMethodNoArgs(rl.get(), names().is_window_ready));
+  return ready ? truth(ready.get()) : -1;
+}
+
+// Unloads a still-loaded object while the window exists. False with the
+// error set when any step raised.
+bool release_gpu_resource(PyObject* self) {
+  int present = has_render_texture(self);
+  if (present <= 0) return present == 0;
+  if (!as_record(self)->loaded) return true;
+  int ready = window_ready();
+  if (ready <= 0) return ready == 0;
+  return unload(as_record(self));
+}
+
+// Printing must not end the process, so the exception is displayed rather
+// than handed to the interpreter's print routine, which exits on SystemExit.
+void report_unraisable(Ref error) {
+  PyErr_DisplayException(error.get());
+  PyErr_Clear();
+  Ref context = Ref::steal(PyUnicode_FromString(kDeallocContext));
+  if (!context) PyErr_Clear();
+  PyErr_SetRaisedException(error.release());
+  PyErr_WriteUnraisable(context ? context.get() : Py_None);
+}
+
+// The clean-up never lets an exception out: ordinary errors vanish, anything
+// else (KeyboardInterrupt, SystemExit) is printed and reported.
+void guarded_release(PyObject* self) {
+  Ref handled = Ref::steal(PyErr_GetHandledException());
+  if (!release_gpu_resource(self)) {
+    Ref error = Ref::steal(PyErr_GetRaisedException());
+    if (error && !PyErr_GivenExceptionMatches(error.get(), PyExc_Exception)) {
+      report_unraisable(std::move(error));
+    }
+  }
+  PyErr_SetHandledException(handled.get());
+}
+
+// The clean-up ran Python code that may have kept a new reference. Such an
+// object must stay whole and collectable. A heap subclass's dealloc drops the
+// instance's type reference once we return, so the survivor takes another.
+void keep_resurrected(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  if (!PyObject_GC_IsTracked(self)) PyObject_GC_Track(self);
+  if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) && type->tp_dealloc != render_texture_dealloc) {
+    Py_INCREF(type);
+  }
+}
+
+// True if the finaliser brought the object back to life.
+bool finalizer_resurrected(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  return type->tp_finalize != nullptr && !PyObject_GC_IsFinalized(self) &&
+         type->tp_dealloc == render_texture_dealloc && PyObject_CallFinalizerFromDealloc(self) < 0;
+}
+
+}  // namespace
+
+void render_texture_dealloc(PyObject* self) {
+  if (finalizer_resurrected(self)) return;
+  PyObject_GC_UnTrack(self);
+  Ref pending = Ref::steal(PyErr_GetRaisedException());
+  // The count is moved by hand: a decrement through Py_DECREF would re-enter
+  // this function when it reached zero.
+  Py_SET_REFCNT(self, Py_REFCNT(self) + 1);
+  guarded_release(self);
+  Py_SET_REFCNT(self, Py_REFCNT(self) - 1);
+  bool resurrected = Py_REFCNT(self) > 0;
+  if (resurrected) keep_resurrected(self);
+  PyErr_SetRaisedException(pending.release());
+  if (resurrected) return;
+  LmRenderTexture* record = as_record(self);
+  Py_CLEAR(record->render_texture);
+  Py_CLEAR(record->size);
+  Py_TYPE(self)->tp_free(self);
+}
+
+namespace native {
+
+void kill(LmRenderTexture* self, int skip_dispatch) {
+  if (!run_kill(self, skip_dispatch)) add_traceback("LmRenderTexture.kill", line::kKill);
+}
+
+}  // namespace native
+
+namespace py {
+
+PyObject* kill(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind(kKillSignature, args, nargs, kwnames, nullptr)) return nullptr;
+  LmRenderTexture* record = as_record(self);
+  record->methods->kill(record, 1);
+  if (PyErr_Occurred()) {
+    add_traceback("LmRenderTexture.kill", line::kKill);
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+}  // namespace py
+
+}  // namespace lmrt

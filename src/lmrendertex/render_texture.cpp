@@ -1,0 +1,303 @@
+// The record, its method table, the three constructors, the native accessor,
+// the properties and garbage-collector support.
+#include "render_texture.hpp"
+
+#include "arguments.hpp"
+#include "function.hpp"
+#include "traceback.hpp"
+
+namespace lmrt {
+
+LmRenderTextureMethods method_table;
+
+void fill_method_table() {
+  method_table.c_fast_blit = native::c_fast_blit;
+  method_table.c_fast_blit_texture = native::c_fast_blit_texture;
+  method_table.c_fast_lmblit = native::c_fast_lmblit;
+  method_table.c_fast_clear = native::c_fast_clear;
+  method_table.c_clear = native::c_clear;
+  method_table.clear = native::clear;
+  method_table.fast_clear = native::fast_clear;
+  method_table.fill = native::fill;
+  method_table.kill = native::kill;
+  method_table.get_rect = native::get_rect;
+  method_table.get_height = native::get_height;
+  method_table.get_width = native::get_width;
+  method_table.c_get_texture = native::c_get_texture;
+  method_table.new_ = native::new_;
+}
+
+PyObject* lookup_global(PyObject* name) {
+  PyObject* value = PyDict_GetItemWithError(g.dict, name);
+  if (value != nullptr) return Py_NewRef(value);
+  if (PyErr_Occurred()) return nullptr;
+  value = PyObject_GetAttr(g.builtins, name);
+  if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+  }
+  return value;
+}
+
+Ref raylib_binding() {
+  Ref md = Ref::steal(lookup_global(names().md));
+  if (!md) return md;
+  return Ref::steal(PyObject_GetAttr(md.get(), names().rl));
+}
+
+Dispatch find_override(LmRenderTexture* self, PyObject* name, PyObject* own_method, Ref& found) {
+  // Only a class defined in Python can override; an exact LmRenderTexture
+  // pays no lookup.
+  PyTypeObject* type = Py_TYPE(self);
+  if (type->tp_dictoffset == 0 &&
+      !PyType_HasFeature(type, Py_TPFLAGS_IS_ABSTRACT | Py_TPFLAGS_HEAPTYPE)) {
+    return Dispatch::Own;
+  }
+  found = Ref::steal(PyObject_GetAttr(as_object(self), name));
+  if (!found) return Dispatch::Error;
+  return is_same_function(found.get(), own_method) ? Dispatch::Own : Dispatch::Override;
+}
+
+// ---------------------------------------------------------------------------
+// Allocation and construction
+
+LmRenderTexture* allocate(PyTypeObject* type) {
+  PyObject* object = type->tp_alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  LmRenderTexture* self = as_record(object);
+  self->methods = &method_table;
+  self->render_texture = Py_NewRef(Py_None);
+  self->size = Py_NewRef(Py_None);
+  return self;
+}
+
+namespace {
+
+PyObject* render_texture_new(PyTypeObject* type, PyObject*, PyObject*) {
+  return as_object(allocate(type));
+}
+
+// int() of a size component: an exact int as it is, anything else converted.
+Ref integer_of(PyObject* value) {
+  return PyLong_CheckExact(value) ? Ref::own(value) : Ref::steal(PyNumber_Long(value));
+}
+
+Ref integer_attribute(PyObject* object, PyObject* name) {
+  Ref value = Ref::steal(PyObject_GetAttr(object, name));
+  return value ? integer_of(value.get()) : std::move(value);
+}
+
+// Asks the raylib binding for a target of `size` and stores it. Nothing is
+// written unless every step before the store succeeded.
+bool load(LmRenderTexture* self, PyObject* size) {
+  Ref rl = raylib_binding();
+  if (!rl) return false;
+  Ref width = integer_attribute(size, names().x);
+  if (!width) return false;
+  Ref height = integer_attribute(size, names().y);
+  if (!height) return false;
+  PyObject* args[] = {rl.get(), width.get(), height.get()};
+  Ref handle = Ref::steal(PyObject_VectorcallMethod(
+      names().load_render_texture, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  if (!handle) return false;
+  replace_field(self->render_texture, handle.get());
+  replace_field(self->size, size);
+  self->loaded = 1;
+  return true;
+}
+
+constexpr Signature kInitSignature{"__init__", 1, 1, {&Names::size}};
+constexpr Signature kFromRlSignature{
+    "from_rl_render_texture", 1, 1, {&Names::rl_render_texture}};
+
+// The handle's texture dimension as a double.
+bool texture_dimension(PyObject* handle, PyObject* name, double* out) {
+  Ref texture = Ref::steal(PyObject_GetAttr(handle, names().texture));
+  if (!texture) return false;
+  Ref value = Ref::steal(PyObject_GetAttr(texture.get(), name));
+  if (!value) return false;
+  *out = as_double(value.get());
+  return !(*out == -1.0 && PyErr_Occurred());
+}
+
+bool adopt(LmRenderTexture* self, PyObject* handle) {
+  replace_field(self->render_texture, handle);
+  double width, height;
+  if (!texture_dimension(handle, names().width, &width)) return false;
+  if (!texture_dimension(handle, names().height, &height)) return false;
+  Ref size = Ref::steal(g.vector_methods->new_(width, height));
+  if (!size) return false;
+  replace_field(self->size, size.get());
+  self->loaded = 1;
+  return true;
+}
+
+}  // namespace
+
+int render_texture_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+  PyObject* size;
+  if (bind_tuple_dict(kInitSignature, args, kwargs, &size) &&
+      check_argument_type(size, g.vector_type, false, "size") && load(as_record(self), size)) {
+    return 0;
+  }
+  add_traceback("LmRenderTexture.__init__", line::kInit);
+  return -1;
+}
+
+namespace native {
+
+LmRenderTexture* new_(::LmVector2* size) {
+  Ref self = Ref::steal(as_object(allocate(&RenderTextureType)));
+  if (!self || !load(as_record(self.get()), reinterpret_cast<PyObject*>(size))) {
+    add_traceback("LmRenderTexture.new", line::kNew);
+    return nullptr;
+  }
+  return as_record(self.release());
+}
+
+PyObject* c_get_texture(LmRenderTexture* self) {
+  PyObject* texture = PyObject_GetAttr(self->render_texture, names().texture);
+  if (texture == nullptr) add_traceback("LmRenderTexture.c_get_texture", line::kCGetTexture);
+  return texture;
+}
+
+}  // namespace native
+
+namespace py {
+
+PyObject* from_rl_render_texture(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  PyObject* handle;
+  Ref self;
+  if (bind(kFromRlSignature, args, nargs, kwnames, &handle)) {
+    self = Ref::steal(as_object(allocate(&RenderTextureType)));
+    // A half-built object is released with loaded 0, so nothing is unloaded.
+    if (self && !adopt(as_record(self.get()), handle)) self = Ref();
+  }
+  if (!self) add_traceback("LmRenderTexture.from_rl_render_texture", line::kFromRl);
+  return self.release();
+}
+
+}  // namespace py
+
+// ---------------------------------------------------------------------------
+// Properties
+
+namespace {
+
+LmRenderTexture* record_of(PyObject* self) { return as_record(self); }
+
+// Derived properties read one attribute of a field; the closure names both.
+struct DerivedProperty {
+  PyObject* LmRenderTexture::* field;
+  PyObject* Names::* attribute;
+  const char* traceback_name;
+};
+
+PyObject* get_derived(PyObject* self, void* closure) {
+  auto* property = static_cast<const DerivedProperty*>(closure);
+  PyObject* owner = record_of(self)->*(property->field);
+  PyObject* value = PyObject_GetAttr(owner, names().*(property->attribute));
+  if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
+  return value;
+}
+
+const DerivedProperty kTexture{&LmRenderTexture::render_texture, &Names::texture,
+                               "LmRenderTexture.texture.__get__"};
+const DerivedProperty kId{&LmRenderTexture::render_texture, &Names::id,
+                          "LmRenderTexture.id.__get__"};
+const DerivedProperty kDepth{&LmRenderTexture::render_texture, &Names::depth,
+                             "LmRenderTexture.depth.__get__"};
+const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture.width.__get__"};
+const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__"};
+
+PyObject* get_render_texture(PyObject* self, void*) {
+  return Py_NewRef(record_of(self)->render_texture);
+}
+
+int set_render_texture(PyObject* self, PyObject* value, void*) {
+  replace_field(record_of(self)->render_texture, value ? value : Py_None);
+  return 0;
+}
+
+PyObject* get_size(PyObject* self, void*) { return Py_NewRef(record_of(self)->size); }
+
+int set_size(PyObject* self, PyObject* value, void*) {
+  if (value != nullptr && !check_convertible(value, g.vector_type)) {
+    add_traceback("LmRenderTexture.size.__set__", line::kProperty);
+    return -1;
+  }
+  replace_field(record_of(self)->size, value ? value : Py_None);
+  return 0;
+}
+
+PyObject* get_loaded(PyObject* self, void*) { return PyBool_FromLong(record_of(self)->loaded); }
+
+int set_loaded(PyObject* self, PyObject* value, void*) {
+  if (value == nullptr) {
+    PyErr_SetString(PyExc_NotImplementedError, "__del__");
+    return -1;
+  }
+  int loaded = truth(value);
+  if (loaded < 0) {
+    add_traceback("LmRenderTexture.loaded.__set__", line::kProperty);
+    return -1;
+  }
+  record_of(self)->loaded = loaded;
+  return 0;
+}
+
+void* closure_of(const DerivedProperty& property) {
+  return const_cast<DerivedProperty*>(&property);
+}
+
+PyGetSetDef properties[] = {
+    {"render_texture", get_render_texture, set_render_texture, nullptr, nullptr},
+    {"size", get_size, set_size, nullptr, nullptr},
+    {"loaded", get_loaded, set_loaded, nullptr, nullptr},
+    {"texture", get_derived, nullptr, nullptr, closure_of(kTexture)},
+    {"id", get_derived, nullptr, nullptr, closure_of(kId)},
+    {"depth", get_derived, nullptr, nullptr, closure_of(kDepth)},
+    {"width", get_derived, nullptr, nullptr, closure_of(kWidth)},
+    {"height", get_derived, nullptr, nullptr, closure_of(kHeight)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ---------------------------------------------------------------------------
+// Garbage-collector support
+
+int render_texture_traverse(PyObject* self, visitproc visit, void* arg) {
+  LmRenderTexture* record = record_of(self);
+  Py_VISIT(record->render_texture);
+  Py_VISIT(record->size);
+  return 0;
+}
+
+// Breaks cycles by pointing both fields at None; `loaded` stays, and nothing
+// is unloaded here.
+int render_texture_clear(PyObject* self) {
+  LmRenderTexture* record = record_of(self);
+  replace_field(record->render_texture, Py_None);
+  replace_field(record->size, Py_None);
+  return 0;
+}
+
+PyTypeObject make_render_texture_type() {
+  PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+  type.tp_name = "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture";
+  type.tp_basicsize = sizeof(LmRenderTexture);
+  type.tp_dealloc = render_texture_dealloc;
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+  type.tp_traverse = render_texture_traverse;
+  type.tp_clear = render_texture_clear;
+  type.tp_getset = properties;
+  type.tp_init = render_texture_init;
+  type.tp_new = render_texture_new;
+  return type;
+}
+
+}  // namespace
+
+PyTypeObject RenderTextureType = make_render_texture_type();
+
+}  // namespace lmrt

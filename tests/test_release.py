@@ -1,0 +1,464 @@
+"""kill and deallocation of LmRenderTexture: what is unloaded, when, and what
+becomes of errors raised while an object dies."""
+
+import ctypes
+import gc
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import lumo_standin
+from lumo_standin import rl
+from lumo_ui.fast.lmrendertex import lm_render_tex as mod
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+MODULE = "lumo_ui.fast.lmrendertex.lm_render_tex"
+DEALLOC_CONTEXT = f"{MODULE}.LmRenderTexture.__dealloc__"
+NOT_LOADED = "Render texture not loaded"
+
+
+class Sub(LmRenderTexture):
+    pass
+
+
+class SlottedSub(LmRenderTexture):
+    __slots__ = ()
+
+
+@pytest.fixture
+def log():
+    lumo_standin.reset()
+    yield lumo_standin.calls
+    lumo_standin.reset()
+
+
+@pytest.fixture
+def unraisable(monkeypatch):
+    """The unraisable-exception reports, in place of the interpreter's hook."""
+    reports = []
+    monkeypatch.setattr(
+        sys, "unraisablehook", lambda report: reports.append((report.exc_type, report.object))
+    )
+    return reports
+
+
+def make(cls=LmRenderTexture):
+    """A loaded target, with the construction calls cleared from the log."""
+    target = cls(LmVector2(8.0, 4.0))
+    lumo_standin.calls.clear()
+    return target
+
+
+def allocated():
+    return LmRenderTexture.__new__(LmRenderTexture)
+
+
+def unload_entries(log):
+    return [entry for entry in log if entry[0] == "unload_render_texture"]
+
+
+def traceback_names(excinfo):
+    names, tb = [], excinfo.tb
+    while tb is not None:
+        names.append(tb.tb_frame.f_code.co_name)
+        tb = tb.tb_next
+    return names
+
+
+def native_kill(obj, skip_dispatch):
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    table = ctypes.cast(
+        get_pointer(LmRenderTexture.__pyx_vtable__, None), ctypes.POINTER(ctypes.c_void_p)
+    )
+    entry = ctypes.PYFUNCTYPE(None, ctypes.py_object, ctypes.c_int)(table[8])
+    entry(obj, skip_dispatch)
+
+
+# ---- kill --------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", [LmRenderTexture, Sub, SlottedSub])
+def test_kill_unloads_once_and_keeps_the_handle(log, cls):
+    target = make(cls)
+    handle, size = target.render_texture, target.size
+    assert target.kill() is None
+    assert log == [("unload_render_texture", handle)]
+    assert target.loaded is False
+    assert target.render_texture is handle and target.size is size
+    assert lumo_standin.live_render_textures() == []
+
+
+@pytest.mark.parametrize("subject", [lambda: killed(), allocated], ids=["killed", "allocated"])
+def test_kill_of_an_unloaded_object_asserts(log, subject):
+    target = subject()
+    log.clear()
+    with pytest.raises(AssertionError, match=NOT_LOADED) as excinfo:
+        target.kill()
+    assert log == []
+    assert f"{MODULE}.LmRenderTexture.kill" in traceback_names(excinfo)
+
+
+def killed():
+    target = make()
+    target.kill()
+    return target
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda t: t.kill(1), "kill() takes exactly 0 positional arguments (1 given)"),
+        (lambda t: t.kill(None, None), "kill() takes exactly 0 positional arguments (2 given)"),
+        (lambda t: t.kill(force=True), "kill() got an unexpected keyword argument 'force'"),
+        (lambda t: LmRenderTexture.kill(t, 1), "kill() takes exactly 0 positional arguments (1 given)"),
+    ],
+)
+def test_kill_refuses_arguments_before_unloading(log, call, message):
+    target = make()
+    with pytest.raises(TypeError) as excinfo:
+        call(target)
+    assert str(excinfo.value) == message
+    assert log == [] and target.loaded is True
+
+
+@pytest.mark.parametrize(
+    "breakage, error",
+    [
+        ("unload", RuntimeError),
+        ("no md", NameError),
+        ("md without rl", AttributeError),
+    ],
+)
+def test_failed_kill_keeps_the_object_loaded(log, monkeypatch, breakage, error):
+    target = make()
+    if breakage == "unload":
+        lumo_standin.fail_at("unload_render_texture", RuntimeError("gpu"))
+    elif breakage == "no md":
+        monkeypatch.delattr(mod, "md")
+    else:
+        monkeypatch.setattr(mod, "md", object())
+    with pytest.raises(error) as excinfo:
+        target.kill()
+    if breakage == "no md":
+        assert str(excinfo.value) == "name 'md' is not defined"
+    assert target.loaded is True
+    assert f"{MODULE}.LmRenderTexture.kill" in traceback_names(excinfo)
+
+
+def test_kill_passes_whatever_render_texture_holds(log):
+    target = make()
+    target.render_texture = None
+    target.kill()
+    assert log == [("unload_render_texture", None)]
+
+
+def test_without_assertions_kill_always_unloads(tmp_path):
+    script = textwrap.dedent(
+        """
+        import lumo_standin
+        from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+        from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+        target = LmRenderTexture(LmVector2(4.0, 2.0))
+        handle = target.render_texture
+        bare = LmRenderTexture.__new__(LmRenderTexture)
+        lumo_standin.reset()
+        target.kill()
+        target.kill()
+        bare.kill()
+        print([(name, arg is handle, arg is None) for name, arg in lumo_standin.calls])
+        print(target.loaded, bare.loaded)
+        """
+    )
+    result = subprocess.run(
+        [sys.executable, "-O", "-c", script], capture_output=True, text=True, timeout=60
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        str([("unload_render_texture", True, False)] * 2 + [("unload_render_texture", False, True)]),
+        "False False",
+    ]
+
+
+class OverridingKill(LmRenderTexture):
+    def kill(self):
+        lumo_standin.calls.append(("override",))
+        return "ignored"
+
+
+@pytest.mark.parametrize(
+    "cls, skip_dispatch, expected",
+    [
+        (LmRenderTexture, 0, "unload_render_texture"),
+        (Sub, 0, "unload_render_texture"),
+        (OverridingKill, 0, "override"),
+        (OverridingKill, 1, "unload_render_texture"),
+    ],
+)
+def test_native_kill_dispatches_to_overrides(log, cls, skip_dispatch, expected):
+    target = make(cls)
+    native_kill(target, skip_dispatch)
+    assert lumo_standin.names() == [expected]
+    assert target.loaded is (expected == "override")
+
+
+def test_own_kill_skips_the_override(log):
+    target = make(OverridingKill)
+    LmRenderTexture.kill(target)
+    assert lumo_standin.names() == ["unload_render_texture"]
+
+
+def test_native_kill_reports_a_failing_override(log):
+    class Failing(LmRenderTexture):
+        def kill(self):
+            raise LookupError("override")
+
+    target = make(Failing)
+    with pytest.raises(LookupError, match="override"):
+        native_kill(target, 0)
+    assert target.loaded is True
+
+
+# ---- deallocation -------------------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", [LmRenderTexture, Sub, SlottedSub])
+@pytest.mark.parametrize("ready", [True, False])
+def test_dropping_a_loaded_object(log, capsys, unraisable, cls, ready):
+    lumo_standin.set_window_ready(ready)
+    target = make(cls)
+    handle = target.render_texture
+    del target
+    expected = [("is_window_ready",)]
+    if ready:
+        expected.append(("unload_render_texture", handle))
+    assert log == expected
+    assert capsys.readouterr() == ("", "")
+    assert unraisable == []
+
+
+def failed_construction():
+    with pytest.raises(AttributeError):
+        LmRenderTexture.from_rl_render_texture(object())
+
+
+@pytest.mark.parametrize(
+    "drop",
+    [
+        lambda: killed(),
+        allocated,
+        failed_construction,
+        lambda: setattr(make(), "loaded", False),
+    ],
+    ids=["killed", "allocated", "failed construction", "loaded cleared"],
+)
+def test_dropping_an_unloaded_object_calls_nothing(log, drop):
+    drop()
+    log.clear()
+    gc.collect()
+    drop()
+    assert unload_entries(log) == [] or lumo_standin.names()[-1] != "is_window_ready"
+    assert "is_window_ready" not in lumo_standin.names()
+
+
+@pytest.mark.parametrize(
+    "breakage",
+    ["unload raises", "window check raises", "no md", "md without rl", "None handle"],
+)
+def test_ordinary_errors_vanish_silently(log, capfd, unraisable, monkeypatch, breakage):
+    target = make()
+    if breakage == "unload raises":
+        lumo_standin.fail_at("unload_render_texture", ValueError("gpu"))
+    elif breakage == "window check raises":
+        lumo_standin.fail_at("is_window_ready", OSError("display"))
+    elif breakage == "no md":
+        monkeypatch.delattr(mod, "md")
+    elif breakage == "md without rl":
+        monkeypatch.setattr(mod, "md", object())
+    else:
+        target.render_texture = None
+        lumo_standin.fail_at("unload_render_texture", TypeError("not a render texture"))
+    del target
+    assert lumo_standin.pending_failures() == []
+    assert capfd.readouterr() == ("", "")
+    assert unraisable == []
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt("stop"), SystemExit(3), GeneratorExit()])
+def test_other_exceptions_are_printed_and_reported(log, capsys, unraisable, error):
+    target = make()
+    lumo_standin.fail_at("unload_render_texture", error)
+    del target  # the process must survive this, SystemExit included
+    err = capsys.readouterr().err
+    assert "Traceback (most recent call last)" in err
+    assert type(error).__name__ in err
+    assert unraisable == [(type(error), DEALLOC_CONTEXT)]
+    assert sys.exc_info() == (None, None, None)
+
+
+def test_interrupt_with_the_default_hook(log, capsys, monkeypatch):
+    monkeypatch.setattr(sys, "unraisablehook", sys.__unraisablehook__)
+    target = make()
+    lumo_standin.fail_at("unload_render_texture", KeyboardInterrupt)
+    del target
+    err = capsys.readouterr().err
+    assert f"Exception ignored in: '{DEALLOC_CONTEXT}'" in err
+    assert err.count("KeyboardInterrupt") == 2
+
+
+def test_a_pending_exception_survives(log):
+    # The list display's first item is dropped while ZeroDivisionError is
+    # already set: the clean-up must neither lose nor swallow it.
+    with pytest.raises(ZeroDivisionError):
+        [LmRenderTexture(LmVector2(1.0, 1.0)), 1 / 0]
+    assert lumo_standin.names()[-2:] == ["is_window_ready", "unload_render_texture"]
+
+
+@pytest.mark.parametrize("failure", [None, ValueError("gpu")])
+def test_the_handled_exception_survives(log, failure):
+    target = make()
+    if failure is not None:
+        lumo_standin.fail_at("unload_render_texture", failure)
+    try:
+        raise KeyError("outer")
+    except KeyError as outer:
+        del target
+        assert sys.exc_info()[1] is outer
+    assert lumo_standin.names() == ["is_window_ready", "unload_render_texture"]
+
+
+@pytest.mark.parametrize("cls", [LmRenderTexture, Sub])
+def test_a_reference_cycle_is_collected(log, cls):
+    gc.collect()
+    target = make(cls)
+    handle = rl.RenderTexture(1, rl.Texture(2, 8, 4), rl.Texture(3, 8, 4))
+    handle.owner = target
+    target.render_texture = handle
+    del target, handle
+    assert unload_entries(log) == []
+    gc.collect()
+    assert len(unload_entries(log)) == 1
+
+
+# ---- resurrection ---------------------------------------------------------------
+
+
+def object_at(address):
+    """A new reference to the object at `address`, as code with a stray
+    pointer to a dying object could take one."""
+    return ctypes.cast(address, ctypes.py_object).value
+
+
+@pytest.fixture
+def resurrecting_unload(monkeypatch):
+    """Arms md.rl.unload_render_texture to take one reference to the dying
+    object; the survivors are in the returned list."""
+    survivors, armed = [], []
+    original = rl.unload_render_texture
+
+    def unload(handle):
+        original(handle)
+        if armed:
+            survivors.append(object_at(armed.pop()))
+
+    monkeypatch.setattr(rl, "unload_render_texture", unload)
+    survivors.arm = armed.append
+    return survivors
+
+
+def check_survivor(survivor, handle):
+    assert gc.is_tracked(survivor)
+    assert survivor.loaded is True
+    assert survivor.render_texture is handle
+    assert survivor.get_width() == 8.0
+    gc.collect()
+
+
+@pytest.mark.parametrize("cls", [LmRenderTexture, Sub, SlottedSub])
+def test_clean_up_that_keeps_the_object(log, resurrecting_unload, cls):
+    base = sys.getrefcount(cls)
+    target = make(cls)
+    handle = target.render_texture
+    resurrecting_unload.arm(id(target))
+    del target
+    (survivor,) = resurrecting_unload
+    check_survivor(survivor, handle)
+    del survivor
+    resurrecting_unload.clear()
+    assert len(unload_entries(log)) == 2
+    assert sys.getrefcount(cls) == base
+
+
+def test_clean_up_that_keeps_the_object_during_collection(log, resurrecting_unload):
+    gc.collect()
+    target = make()
+    handle = rl.RenderTexture(1, rl.Texture(2, 8, 4), rl.Texture(3, 8, 4))
+    handle.owner = target
+    target.render_texture = handle
+    resurrecting_unload.arm(id(target))
+    del target, handle
+    gc.collect()
+    (survivor,) = resurrecting_unload
+    assert gc.is_tracked(survivor)
+    assert survivor.get_height() == 4.0
+    del survivor
+    resurrecting_unload.clear()
+    gc.collect()
+    assert len(unload_entries(log)) == 2
+
+
+def test_property_of_a_subclass_keeping_the_object(log):
+    kept = []
+
+    class Clinging(LmRenderTexture):
+        @property
+        def render_texture(self):
+            if not kept:
+                kept.append(self)
+            return LmRenderTexture.render_texture.__get__(self)
+
+    base = sys.getrefcount(Clinging)
+    target = make(Clinging)
+    del target
+    (survivor,) = kept
+    assert gc.is_tracked(survivor)
+    assert survivor.loaded and survivor.get_rect().w == 8.0
+    survivor.note = "attributes still work"
+    assert log == []  # nothing unloaded: the lookup that kept it came first
+    del survivor
+    kept.clear()
+    assert sys.getrefcount(Clinging) == base
+    assert lumo_standin.names() == ["LmRect.new", "is_window_ready", "unload_render_texture"]
+
+
+def test_finaliser_that_keeps_the_object(log):
+    kept = []
+
+    class Lingering(LmRenderTexture):
+        def __del__(self):
+            kept.append(self)
+
+    base = sys.getrefcount(Lingering)
+    target = make(Lingering)
+    del target
+    assert log == [] and len(kept) == 1
+    assert kept[0].get_width() == 8.0
+    kept.clear()  # the finaliser runs once only; now the object goes
+    assert lumo_standin.names() == ["is_window_ready", "unload_render_texture"]
+    assert sys.getrefcount(Lingering) == base
+
+
+def test_dropping_releases_the_fields(log):
+    vector = LmVector2(8.0, 4.0)
+    target = LmRenderTexture(vector)
+    handle = target.render_texture
+    log.clear()
+    before = sys.getrefcount(vector), sys.getrefcount(handle)
+    del target
+    log.clear()
+    assert (sys.getrefcount(vector), sys.getrefcount(handle)) == (before[0] - 1, before[1] - 1)

@@ -4,9 +4,9 @@ back-end's call log."""
 import collections
 import re
 import sys
-import traceback
 
 import pytest
+from conftest import entries
 
 import lumo_standin as standin
 from lumo_ui.core.state import lumo_state
@@ -16,40 +16,10 @@ from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 from lumo_ui.presentation.color import Color
 
-PREFIX = "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture."
 TYPE_NAME = "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture"
 WHITE = Color.White
 RED = (255, 0, 0, 255)
 Point = collections.namedtuple("Point", "x y")
-
-
-def entries(excinfo):
-    return [
-        frame.name[len(PREFIX):]
-        for frame in traceback.extract_tb(excinfo.tb)
-        if frame.name.startswith(PREFIX)
-    ]
-
-
-@pytest.fixture
-def log():
-    standin.reset()
-    yield standin.calls
-    standin.reset()
-
-
-@pytest.fixture
-def target(log):
-    made = LmRenderTexture(LmVector2(64.0, 32.0))
-    log.clear()
-    return made
-
-
-@pytest.fixture
-def source(target, log):
-    made = LmRenderTexture(LmVector2(16.0, 8.0))
-    log.clear()
-    return made
 
 
 def bracket(target, draw, mode=0):
@@ -245,7 +215,7 @@ def test_blit_stops_at_failing_call(target, source, log, failing, expected_log, 
     assert standin.names() == expected_log
     assert entries(excinfo) == expected_entries
     log.clear()
-    del excinfo
+    del excinfo, error  # the error's traceback holds the stand-in's frames
     assert (sys.getrefcount(dest), sys.getrefcount(color), sys.getrefcount(source)) == before
 
 

@@ -3,9 +3,9 @@ call log."""
 
 import collections
 import sys
-import traceback
 
 import pytest
+from conftest import entries, run_python
 
 import lumo_standin as standin
 from lumo_ui.fast.lmrendertex import lm_render_tex
@@ -13,32 +13,8 @@ from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 from lumo_ui.presentation.color import Color
 
-PREFIX = "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture."
 RED = (255, 0, 0, 255)
 CLEAR_METHODS = ["clear", "fast_clear", "fill"]
-
-
-def entries(excinfo):
-    """The module's traceback entries, outermost first, without the prefix."""
-    return [
-        frame.name[len(PREFIX):]
-        for frame in traceback.extract_tb(excinfo.tb)
-        if frame.name.startswith(PREFIX)
-    ]
-
-
-@pytest.fixture
-def log():
-    standin.reset()
-    yield standin.calls
-    standin.reset()
-
-
-@pytest.fixture
-def target(log):
-    made = LmRenderTexture(LmVector2(64.0, 32.0))
-    log.clear()
-    return made
 
 
 class Sub(LmRenderTexture):
@@ -92,7 +68,8 @@ def test_exit_without_enter_ends_texture_mode(target, log):
         (lambda t: t.__enter__(x=1), r"__enter__\(\) got an unexpected keyword argument 'x'"),
         (lambda t: t.__exit__(), r"__exit__\(\) takes exactly 3 positional arguments \(0 given\)"),
         (lambda t: t.__exit__(1, 2, 3, 4), r"__exit__\(\) takes exactly 3 positional arguments \(4 given\)"),
-        (lambda t: t.__exit__(1, 2, tb=3), r"__exit__\(\) got an unexpected keyword argument 'tb'"),
+        (lambda t: t.__exit__(1, 2, 3, tb=3), r"__exit__\(\) got an unexpected keyword argument 'tb'"),
+        (lambda t: t.__exit__(1, 2, exc_val=3), r"__exit__\(\) got multiple values for keyword argument 'exc_val'"),
     ],
 )
 def test_scope_argument_errors_make_no_call(target, log, call, message):
@@ -165,7 +142,7 @@ def test_clear_refuses_non_tuple_colour(target, log, method, color, type_name):
     [
         ((), {}, r"{}\(\) takes exactly 1 positional argument \(0 given\)"),
         ((RED, RED), {}, r"{}\(\) takes exactly 1 positional argument \(2 given\)"),
-        ((), {"colour": RED}, r"{}\(\) got an unexpected keyword argument 'colour'"),
+        ((RED,), {"colour": RED}, r"{}\(\) got an unexpected keyword argument 'colour'"),
         ((RED,), {"color": RED}, r"{}\(\) got multiple values for keyword argument 'color'"),
     ],
 )
@@ -205,7 +182,7 @@ def test_clear_stops_at_failing_call(target, log, method, failing, expected_log,
     assert standin.names() == expected_log
     assert entries(excinfo) == expected_entries
     log.clear()
-    del excinfo
+    del excinfo, error  # the error's traceback holds the stand-in's frames
     assert sys.getrefcount(color) == before
 
 
@@ -331,7 +308,7 @@ def test_copy_exit_failure_after_body_failure_chains(target, log):
     with pytest.raises(ValueError, match="end failed") as excinfo:
         target.copy()
     assert excinfo.value.__context__ is draw_error
-    assert entries(excinfo)[0] == "copy"
+    assert entries(excinfo) == ["copy", "__exit__"]
 
 
 def test_copy_failed_enter_does_not_exit(target, log):
@@ -354,29 +331,27 @@ def test_copy_blend_mode_conversion_fails_before_begin(target, log, monkeypatch,
 
 
 def test_optimised_interpreter_skips_loaded_checks():
-    import subprocess
-
-    script = """
-import lumo_standin as standin
-from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
-from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
-t = LmRenderTexture(LmVector2(4.0, 4.0))
-source = LmRenderTexture(LmVector2(2.0, 2.0))
-t.loaded = False
-standin.reset()
-with t:
-    t.fast_clear((1, 2, 3, 4))
-t.clear(None)
-t.blit(source, (0, 0))
-t.blit_texture(None, None)
-print(",".join(standin.names()))
-"""
-    result = subprocess.run(
-        [sys.executable, "-O", "-c", script], capture_output=True, text=True, check=True
+    result = run_python(
+        """
+        import lumo_standin as standin
+        from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+        from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+        t = LmRenderTexture(LmVector2(4.0, 4.0))
+        source = LmRenderTexture(LmVector2(2.0, 2.0))
+        t.loaded = False
+        standin.reset()
+        with t:
+            t.fast_clear((1, 2, 3, 4))
+        t.clear(None)
+        t.blit(source, (0, 0))
+        t.blit_texture(None, None)
+        print(",".join(standin.names()))
+        """,
+        optimize=True,
     )
-    assert result.stdout.split() == [
-        "begin_texture_mode,c_clear_background,end_texture_mode,"
-        "begin_texture_mode,c_clear_background,end_texture_mode,"
-        "begin_blend_mode,begin_texture_mode,c_draw_texture_vec,end_texture_mode,end_blend_mode,"
-        "begin_blend_mode,begin_texture_mode,fast_blit_pro,end_texture_mode,end_blend_mode"
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip().split(",") == [
+        *["begin_texture_mode", "c_clear_background", "end_texture_mode"] * 2,
+        "begin_blend_mode", "begin_texture_mode", "c_draw_texture_vec", "end_texture_mode", "end_blend_mode",
+        "begin_blend_mode", "begin_texture_mode", "fast_blit_pro", "end_texture_mode", "end_blend_mode",
     ]

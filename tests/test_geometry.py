@@ -1,17 +1,16 @@
 """Width, height and rectangle queries of LmRenderTexture."""
 
-import ctypes
 import struct
 import sys
 
 import pytest
+from conftest import entries
 
 import lumo_standin
 from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
-MODULE = "lumo_ui.fast.lmrendertex.lm_render_tex"
 RECT_NAME = f"{LmRect.__module__}.{LmRect.__qualname__}"
 
 
@@ -56,13 +55,6 @@ class OddVector(LmVector2):
 
 class RectSub(LmRect):
     pass
-
-
-@pytest.fixture
-def log():
-    lumo_standin.reset()
-    yield lumo_standin.calls
-    lumo_standin.reset()
 
 
 def make(x, y):
@@ -146,14 +138,6 @@ def test_arguments_are_refused(log, method, call, message):
     assert log == []
 
 
-def traceback_names(excinfo):
-    names, tb = [], excinfo.tb
-    while tb is not None:
-        names.append(tb.tb_frame.f_code.co_name)
-        tb = tb.tb_next
-    return names
-
-
 @pytest.mark.parametrize("method", ["get_width", "get_height", "get_rect"])
 @pytest.mark.parametrize(
     "size, error",
@@ -168,7 +152,7 @@ def test_unreadable_size_propagates(log, method, size, error):
     target.size = size
     with pytest.raises(error) as excinfo:
         getattr(target, method)()
-    assert f"{MODULE}.LmRenderTexture.{method}" in traceback_names(excinfo)
+    assert entries(excinfo) == [method, method]
 
 
 def test_rect_reads_width_before_height(log):
@@ -212,33 +196,6 @@ def test_no_reference_leaks(log):
 
 # ---- the native entries, as sibling modules call them ----------------------
 
-ENTRY_INDEX = {"kill": 8, "get_rect": 9, "get_height": 10, "get_width": 11}
-
-
-def native(name, restype):
-    """An entry of the published method table, callable with (obj, skip_dispatch)."""
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = ctypes.cast(
-        get_pointer(LmRenderTexture.__pyx_vtable__, None), ctypes.POINTER(ctypes.c_void_p)
-    )
-    prototype = ctypes.PYFUNCTYPE(restype, ctypes.py_object, ctypes.c_int)
-    return prototype(table[ENTRY_INDEX[name]])
-
-
-def native_width(obj, skip):
-    return native("get_width", ctypes.c_double)(obj, skip)
-
-
-def native_height(obj, skip):
-    return native("get_height", ctypes.c_double)(obj, skip)
-
-
-def native_rect(obj, skip):
-    return native("get_rect", ctypes.py_object)(obj, skip)
-
-
 class Sub(LmRenderTexture):
     pass
 
@@ -260,66 +217,71 @@ class Overriding(LmRenderTexture):
 
 @pytest.mark.parametrize("cls", [LmRenderTexture, Sub])
 @pytest.mark.parametrize("skip", [0, 1])
-def test_native_entries_run_the_body(log, cls, skip):
+def test_native_entries_run_the_body(log, client, cls, skip):
     target = cls(LmVector2(3.0, 0.0))
-    assert native_width(target, skip) == 3.0
-    assert native_height(target, skip) == 0.0
-    assert rect_fields(native_rect(target, skip)) == (0.0, 0.0, 3.0, 0.0)
+    assert client.get_width(target, skip) == 3.0
+    assert client.get_height(target, skip) == 0.0
+    assert rect_fields(client.get_rect(target, skip)) == (0.0, 0.0, 3.0, 0.0)
 
 
-@pytest.mark.parametrize("entry", [native_width, native_height, native_rect])
-def test_native_entries_report_failure(log, entry):
+@pytest.mark.parametrize("entry", ["get_width", "get_height", "get_rect"])
+@pytest.mark.parametrize("skip", [0, 1])
+def test_native_entries_report_failure(log, client, entry, skip):
     target = make(1.0, 1.0)
     target.size = None
-    with pytest.raises(AttributeError):
-        entry(target, 0)
+    with pytest.raises(AttributeError) as excinfo:
+        getattr(client, entry)(target, skip)
+    assert entries(excinfo) == [entry]
 
 
 @pytest.mark.parametrize(
     "answer, expected", [(7, 7.0), (2.5, 2.5), (Indexable(3), 3.0), (True, 1.0)]
 )
-def test_overriding_width_and_height(log, answer, expected):
+def test_overriding_width_and_height(log, client, answer, expected):
     target = Overriding(LmVector2(1.0, 1.0), answer)
-    assert native_width(target, 0) == expected
-    assert native_height(target, 0) == expected
+    assert client.get_width(target, 0) == expected
+    assert client.get_height(target, 0) == expected
     # skip_dispatch and the Python-level methods of the type run the body.
-    assert native_width(target, 1) == 1.0
+    assert client.get_width(target, 1) == 1.0
     assert LmRenderTexture.get_width(target) == 1.0
 
 
 @pytest.mark.parametrize("answer", ["wide", None, [1.0]])
-def test_overriding_width_with_a_non_number(log, answer):
+def test_overriding_width_with_a_non_number(log, client, answer):
     target = Overriding(LmVector2(1.0, 1.0), answer)
     with pytest.raises(TypeError):
-        native_width(target, 0)
+        client.get_width(target, 0)
 
 
 @pytest.mark.parametrize("answer", [LmRect(1, 2, 3, 4), RectSub(1, 2, 3, 4), None])
-def test_overriding_rect_result_passes_unchanged(log, answer):
+def test_overriding_rect_result_passes_unchanged(log, client, answer):
     target = Overriding(LmVector2(1.0, 1.0), answer)
     before = sys.getrefcount(answer)
-    result = native_rect(target, 0)
+    result = client.get_rect(target, 0)
     assert result is answer
     del result
     assert sys.getrefcount(answer) == before
 
 
-@pytest.mark.parametrize("answer, name", [((0, 0, 1, 1), "tuple"), (LmVector2(), "LmVector2")])
-def test_overriding_rect_with_a_foreign_result(log, answer, name):
+@pytest.mark.parametrize(
+    "answer, name",
+    [((0, 0, 1, 1), "tuple"), (LmVector2(), f"{LmVector2.__module__}.{LmVector2.__qualname__}")],
+)
+def test_overriding_rect_with_a_foreign_result(log, client, answer, name):
     target = Overriding(LmVector2(1.0, 1.0), answer)
     with pytest.raises(TypeError) as excinfo:
-        native_rect(target, 0)
+        client.get_rect(target, 0)
     assert str(excinfo.value) == f"Cannot convert {name} to {RECT_NAME}"
 
 
-def test_failing_override_propagates(log):
+def test_failing_override_propagates(log, client):
     class Failing(LmRenderTexture):
         def get_height(self):
             raise KeyError("height")
 
     target = Failing(LmVector2(1.0, 1.0))
     with pytest.raises(KeyError, match="height"):
-        native_height(target, 0)
+        client.get_height(target, 0)
 
 
 def test_unbound_call_needs_an_argument():

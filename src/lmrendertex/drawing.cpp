@@ -256,10 +256,11 @@ bool draw_copy(LmRenderTexture* target, LmRenderTexture* source, int flip) {
 
 // Leaves the scope after its body failed, as a `with` statement does: __exit__
 // sees the exception as the one being handled, so an error of its own is
-// chained to it and replaces it. Otherwise the body's exception stays set.
-void exit_after_failure(PyObject* target) {
+// chained to it and replaces it (false). Otherwise the body's exception is
+// set again (true).
+bool exit_after_failure(PyObject* target) {
   Ref raised = Ref::steal(PyErr_GetRaisedException());
-  if (!raised) return;
+  if (!raised) return true;
   Ref traceback = Ref::steal(PyException_GetTraceback(raised.get()));
   Ref handled_before = Ref::steal(PyErr_GetHandledException());
   PyErr_SetHandledException(raised.get());
@@ -267,7 +268,9 @@ void exit_after_failure(PyObject* target) {
                            traceback ? traceback.get() : Py_None};
   Ref exited = Ref::steal(py::exit(target, exit_args, 3, nullptr));
   PyErr_SetHandledException(handled_before.get());
-  if (exited) PyErr_SetRaisedException(raised.release());
+  if (!exited) return false;
+  PyErr_SetRaisedException(raised.release());
+  return true;
 }
 
 }  // namespace
@@ -422,7 +425,7 @@ PyObject* copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   if (!draw_copy(as_record(target.get()), source, flip)) {
     // The entry goes in first so that __exit__ sees it in the traceback.
     add_traceback("LmRenderTexture.copy", line::kCopy);
-    exit_after_failure(target.get());
+    if (!exit_after_failure(target.get())) add_traceback("LmRenderTexture.copy", line::kCopy);
     return nullptr;
   }
   PyObject* no_exception[] = {Py_None, Py_None, Py_None};

@@ -209,7 +209,12 @@ const MethodSpec kUnpickleSpec = {
     line::kPickle, 3, {&Names::pyx_type, &Names::pyx_checksum, &Names::pyx_state},
     Defaults::None, false, kStringSource};
 
-Ref code_objects[kMethodCount + 1];
+// Process-lifetime objects are held as plain pointers: a static owner would
+// release them after the interpreter is gone.
+PyObject* code_objects[kMethodCount + 1];
+// The pickling operations, bound before the other methods and kept for the
+// binding of their own names.
+PyObject* pickling_methods[2];
 
 // A code object that carries the argument names and first line, so
 // introspection sees a function of that shape; it is never run.
@@ -236,15 +241,17 @@ Ref make_code(const MethodSpec& spec) {
 }
 
 bool create_code_objects() {
-  for (int i = 0; i < kMethodCount; ++i) {
-    if (!(code_objects[i] = make_code(kMethods[i]))) return false;
+  for (int i = 0; i <= kMethodCount; ++i) {
+    Ref code = make_code(i == kMethodCount ? kUnpickleSpec : kMethods[i]);
+    if (!code) return false;
+    Py_XSETREF(code_objects[i], code.release());
   }
-  return static_cast<bool>(code_objects[kMethodCount] = make_code(kUnpickleSpec));
+  return true;
 }
 
 Ref make_method(int index, PyObject* defaults = nullptr, PyObject* annotations = nullptr) {
   const MethodSpec& spec = index == kMethodCount ? kUnpickleSpec : kMethods[index];
-  return Ref::steal(make_function(spec.function, names().*(spec.name), code_objects[index].get(),
+  return Ref::steal(make_function(spec.function, names().*(spec.name), code_objects[index],
                                   defaults, annotations));
 }
 
@@ -541,8 +548,14 @@ Ref texture_annotation() {
   return annotations;
 }
 
+bool bind_pickling_method(int index) {
+  PyObject* method = pickling_methods[index - kReduceIndex];
+  return store_in_type(names().*(kMethods[index].name), method);
+}
+
 bool bind_method(int index) {
   const MethodSpec& spec = kMethods[index];
+  if (index == kReduceIndex || index == kSetstateIndex) return bind_pickling_method(index);
   Ref stored, defaults;
   if (!build_defaults(spec.defaults, stored, defaults)) return false;
   Ref annotations = spec.texture_annotation ? texture_annotation() : Ref::steal(PyDict_New());
@@ -605,6 +618,8 @@ bool exec_steps(PyObject* module, int& line) {
       !store_in_type(names().setstate_cython, setstate.get()) || !wire_pickling()) {
     return false;
   }
+  Py_XSETREF(pickling_methods[0], reduce.release());
+  Py_XSETREF(pickling_methods[1], setstate.release());
   if (!import_types() || !import_backend() || !run_top_level(line) || !bind_methods(line)) {
     return false;
   }

@@ -1,0 +1,277 @@
+"""Importing the module: namespace, method binding, captured defaults, and
+every import failure in a fresh interpreter."""
+
+import importlib
+import inspect
+import json
+import sys
+import weakref
+
+import pytest
+
+import lumo_ui.core.modules
+from conftest import MODULE, run_python
+from lumo_ui.fast.lmrendertex import lm_render_tex
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.presentation.color import Color
+
+WHITE = (255, 255, 255, 255)
+
+# Imports the module in a fresh interpreter and prints what happened: the
+# exception, its init traceback entries, warnings, and whether a second
+# attempt behaves the same.
+IMPORT_PROBE = """
+import json, sys, traceback, warnings
+def attempt():
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            import lumo_ui.fast.lmrendertex.lm_render_tex as m
+    except BaseException as error:
+        entries = [(f.name, f.lineno) for f in traceback.extract_tb(error.__traceback__)
+                   if f.name.startswith("init ")]
+        return {"error": type(error).__name__, "message": str(error), "entries": entries}
+    return {"error": None, "warnings": [f"{w.category.__name__}: {w.message}" for w in caught]}
+first = attempt()
+second = attempt()
+print(json.dumps({"first": first, "second": second, "in_sys_modules": "%s" in sys.modules}))
+""" % MODULE
+
+
+def probe_import(breaks):
+    result = run_python(IMPORT_PROBE, env={"LUMO_STANDIN_BREAK": breaks})
+    assert result.returncode == 0, result.stderr
+    return json.loads(result.stdout)
+
+
+def test_namespace_holds_the_bindings_and_hides_the_constant():
+    namespace = vars(lm_render_tex)
+    assert namespace["LmRenderTexture"] is LmRenderTexture
+    assert namespace["md"] is lumo_ui.core.modules
+    assert namespace["Color"] is Color
+    assert namespace["__builtins__"] is sys.modules["builtins"]
+    assert namespace["__test__"] == {}
+    assert callable(namespace["__pyx_unpickle_LmRenderTexture"])
+    assert {"lumo_state", "Annotations"} <= namespace.keys()
+    assert not hasattr(lm_render_tex, "lm_render_tex_base_color")
+
+
+def test_import_after_removal_from_sys_modules_returns_the_same_module(monkeypatch):
+    monkeypatch.delitem(sys.modules, MODULE)
+    again = importlib.import_module(MODULE)
+    assert again is lm_render_tex
+    assert again.LmRenderTexture is LmRenderTexture
+
+
+METHODS = [
+    # name, signature through the type, defaults, first line
+    ("blit", "(self, lm_texture, dest, blend_mode=0, flip=True, color=%r)" % (WHITE,), (0, True, WHITE), 43),
+    ("fast_blit", "(self, lm_texture, dest, flip=True, color=%r)" % (WHITE,), (True, WHITE), 73),
+    ("blit_texture", "(self, texture: 'object', dest, blend_mode=0, flip=True, color=%r)" % (WHITE,),
+     (0, True, WHITE), 80),
+    ("fast_blit_texture", "(self, texture: 'object', dest, flip=True, color=%r)" % (WHITE,), (True, WHITE), 88),
+    ("clear", "(self, color)", None, 99),
+    ("fast_clear", "(self, color)", None, 103),
+    ("fill", "(self, color)", None, 107),
+    ("kill", "(self)", None, 111),
+    ("get_rect", "(self)", None, 116),
+    ("get_height", "(self)", None, 119),
+    ("get_width", "(self)", None, 120),
+    ("copy", "(self, flip=True)", (True,), 127),
+    ("__enter__", "(self)", None, 143),
+    ("__exit__", "(self, exc_type, exc_val, exc_tb)", None, 148),
+    ("__reduce_cython__", "(self)", None, 1),
+    ("__setstate_cython__", "(self, __pyx_state)", None, 1),
+]
+
+
+@pytest.mark.parametrize("name, signature, defaults, line", METHODS)
+def test_methods_introspect_like_functions(name, signature, defaults, line):
+    method = getattr(LmRenderTexture, name)
+    assert method is vars(LmRenderTexture)[name]
+    assert str(inspect.signature(method)) == signature
+    assert method.__defaults__ == defaults
+    assert method.__name__ == name
+    assert method.__qualname__ == "LmRenderTexture." + name
+    assert method.__module__ == MODULE
+    assert method.__code__.co_firstlineno == line
+
+
+def test_lmblit_defaults_to_the_hidden_base_colour():
+    blend_mode, flip, color = LmRenderTexture.lmblit.__defaults__
+    assert (blend_mode, flip) == (0, True)
+    assert (color.x, color.y, color.w, color.h) == (255.0, 255.0, 255.0, 0.0)
+
+
+def test_texture_methods_carry_the_annotation():
+    for name in ("blit_texture", "fast_blit_texture"):
+        assert getattr(LmRenderTexture, name).__annotations__ == {"texture": "object"}
+    assert LmRenderTexture.blit.__annotations__ == {}
+
+
+def test_pickling_operations_are_carried_under_both_names():
+    namespace = vars(LmRenderTexture)
+    assert namespace["__reduce__"] is namespace["__reduce_cython__"]
+    assert namespace["__setstate__"] is namespace["__setstate_cython__"]
+
+
+def test_bound_methods_skip_self_in_their_signature(target):
+    assert str(inspect.signature(target.fill)) == "(color)"
+    assert target.blit.__self__ is target
+
+
+def test_static_method_behaves_alike_on_type_and_instance(target, log):
+    handle = lumo_ui.core.modules.rl.load_render_texture(4, 2)
+    log.clear()
+    from_type = LmRenderTexture.from_rl_render_texture(handle)
+    from_instance = target.from_rl_render_texture(rl_render_texture=handle)
+    for made in (from_type, from_instance):
+        assert type(made) is LmRenderTexture and made.render_texture is handle
+    assert str(inspect.signature(LmRenderTexture.from_rl_render_texture)) == "(rl_render_texture)"
+    assert target.size.x == 64.0
+
+
+def test_default_colour_is_captured_at_import(target, source, monkeypatch, log):
+    monkeypatch.setattr(Color, "White", (1, 2, 3, 4))
+    target.fast_blit(source, (0, 0))
+    target.fast_blit_texture(None, (0, 0))
+    assert [entry[-2 if entry[0] == "c_draw_texture_vec" else -1] for entry in log] == [WHITE, WHITE]
+    assert LmRenderTexture.blit.__defaults__[-1] == WHITE
+
+
+@pytest.mark.parametrize("name", ["clear", "kill", "blit", "__enter__", "__reduce_cython__"])
+def test_method_through_the_type_needs_its_object(name, log):
+    method = getattr(LmRenderTexture, name)
+    with pytest.raises(TypeError, match=r"^%s\(\) needs an argument$" % name):
+        method()
+    for foreign in (None, 1, object(), LmRenderTexture):
+        with pytest.raises(TypeError, match="doesn't apply to a"):
+            method(foreign, (1, 2, 3, 4))
+    assert log == []
+
+
+def test_method_through_the_type_runs_on_its_object(target, log):
+    LmRenderTexture.fast_clear(target, (9, 9, 9, 9))
+    assert log == [("c_clear_background", (9, 9, 9, 9))]
+
+
+def test_type_has_no_instance_dict_or_weak_references(target):
+    assert not hasattr(target, "__dict__")
+    with pytest.raises(AttributeError):
+        target.anything = 1
+    with pytest.raises(TypeError):
+        weakref.ref(target)
+    assert LmRenderTexture.__doc__ is None
+    assert LmRenderTexture.__module__ == MODULE
+    assert hash(target) == hash(target) and target != LmRenderTexture.__new__(LmRenderTexture)
+
+
+def test_type_publishes_its_method_table(client):
+    capsule = vars(LmRenderTexture)["__pyx_vtable__"]
+    assert type(capsule).__name__ == "PyCapsule"
+    assert client.table_is_published()
+
+
+def test_python_subclass_with_dict_and_weak_references(log):
+    class Layer(LmRenderTexture):
+        pass
+
+    layer = Layer.__new__(Layer)
+    layer.note = "kept"
+    assert weakref.ref(layer)() is layer
+    assert (layer.loaded, layer.size, layer.render_texture) == (False, None, None)
+
+
+# ---- import failures, each in a fresh interpreter ----------------------------
+
+VECTOR = "lumo_ui.fast.lmvector2.lmvector2.LmVector2"
+BACKEND = "lumo_ui.fast.raylib.lumo_raylib"
+
+IMPORT_FAILURES = [
+    ("capi-missing:c_draw_lmtexture_lmvec", "ImportError",
+     f"{BACKEND} does not export expected C function c_draw_lmtexture_lmvec", 1),
+    ("capi-missing:c_clear_background", "ImportError",
+     f"{BACKEND} does not export expected C function c_clear_background", 1),
+    ("capi-signature:begin_blend_mode", "TypeError",
+     f"C function {BACKEND}.begin_blend_mode has wrong signature "
+     "(expected void (int, int __pyx_skip_dispatch), got void (long))", 1),
+    ("size-smaller:LmVector2", "ValueError",
+     f"{VECTOR} size changed, may indicate binary incompatibility. "
+     "Expected 40 from C header, got 32 from PyObject", 1),
+    ("not-a-type:LmVector2", "TypeError", f"{VECTOR} is not a type object", 1),
+    ("no-vtable:LmShader", "KeyError", "'__pyx_vtable__'", 1),
+    ("vtable-not-capsule:LmRect", "ValueError", "PyCapsule_GetPointer called with invalid PyCapsule object", 1),
+    ("raise-on-import:lumo_ui.core.modules", "RuntimeError", "stand-in import failure: lumo_ui.core.modules", 1),
+    ("raise-on-import:lumo_ui.presentation.color", "RuntimeError",
+     "stand-in import failure: lumo_ui.presentation.color", 4),
+    ("missing-name:lumo_ui.core.state.lumo_state", "ImportError",
+     "cannot import name 'lumo_state' from 'lumo_ui.core.state'", 5),
+    ("missing-name:lumo_ui.core.annotations.Annotations", "ImportError",
+     "cannot import name 'Annotations' from 'lumo_ui.core.annotations'", 6),
+    ("color-white-list", "TypeError", "Expected tuple, got list", 43),
+]
+
+
+@pytest.mark.parametrize("breaks, error, message, line", IMPORT_FAILURES)
+def test_failed_import_reports_and_starts_again(breaks, error, message, line):
+    outcome = probe_import(breaks)
+    first = outcome["first"]
+    assert (first["error"], first["message"].split(" (/")[0]) == (error, message)
+    assert first["entries"] == [[f"init {MODULE}", line]]
+    # The failed module is forgotten: a second import runs every step again.
+    assert outcome["second"] == first
+    assert not outcome["in_sys_modules"]
+
+
+def test_larger_collaborator_record_only_warns():
+    outcome = probe_import("size-larger:LmRect")
+    assert outcome["first"] == {
+        "error": None,
+        "warnings": ["RuntimeWarning: lumo_ui.fast.lmrect.lmrect.LmRect size changed, may indicate "
+                     "binary incompatibility. Expected 40 from C header, got 48 from PyObject"],
+    }
+
+
+def test_larger_collaborator_record_fails_when_warnings_are_errors():
+    result = run_python(f"import {MODULE}", env={"LUMO_STANDIN_BREAK": "size-larger:LmRect",
+                                                  "PYTHONWARNINGS": "error::RuntimeWarning"})
+    assert result.returncode == 1
+    assert "RuntimeWarning: lumo_ui.fast.lmrect.lmrect.LmRect size changed" in result.stderr
+
+
+def test_import_succeeds_once_the_cause_is_gone():
+    result = run_python(f"""
+        import lumo_ui.presentation.color as color
+        try:
+            import {MODULE}
+        except TypeError:
+            pass
+        color.Color.White = (1, 2, 3, 4)
+        from {MODULE} import LmRenderTexture
+        print(LmRenderTexture.fast_blit.__defaults__)
+    """, env={"LUMO_STANDIN_BREAK": "color-white-list"})
+    assert result.stdout.strip() == "(True, (1, 2, 3, 4))", result.stderr
+
+
+def test_none_is_an_accepted_default_colour():
+    result = run_python(f"""
+        import lumo_ui.presentation.color as color
+        color.Color.White = None
+        from {MODULE} import LmRenderTexture
+        print(LmRenderTexture.blit.__defaults__)
+    """)
+    assert result.stdout.strip() == "(0, True, None)", result.stderr
+
+
+def test_assertion_flag_is_read_at_import():
+    result = run_python(f"""
+        from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+        from {MODULE} import LmRenderTexture
+        import lumo_standin
+        target = LmRenderTexture(LmVector2(2, 2))
+        target.loaded = False
+        with target:
+            pass
+        print(lumo_standin.names())
+    """, optimize=True)
+    assert result.stdout.strip() == "['LmRect.new', 'load_render_texture', 'begin_texture_mode', 'end_texture_mode']", result.stderr

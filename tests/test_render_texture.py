@@ -1,0 +1,227 @@
+"""The render target object: constructors, native accessor, properties,
+garbage-collector support, and the record as a sibling module reads it."""
+
+import gc
+import sys
+
+import pytest
+
+import lumo_standin as standin
+from conftest import entries
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+VECTOR = "lumo_ui.fast.lmvector2.lmvector2.LmVector2"
+
+
+class Vector(LmVector2):
+    pass
+
+
+class Truthless:
+    def __bool__(self):
+        raise ZeroDivisionError("no truth")
+
+
+def test_constructor_truncates_the_size_and_keeps_the_vector(log):
+    size = LmVector2(100.7, 50.2)
+    target = LmRenderTexture(size)
+    assert log == [("load_render_texture", 100, 50)]
+    assert target.size is size and target.width == 100.7 and target.height == 50.2
+    assert target.loaded is True and target.render_texture is standin.live_render_textures()[0]
+    size.x = 12.0
+    assert target.width == 12.0
+
+
+@pytest.mark.parametrize("make", [
+    lambda v: LmRenderTexture(size=v),
+    lambda v: LmRenderTexture(v),
+])
+def test_subclassed_vector_by_position_or_keyword(make, log):
+    size = Vector(3, 4)
+    made = make(size)
+    assert made.size is size
+    assert log == [("load_render_texture", 3, 4)]
+
+
+@pytest.mark.parametrize("args, kwargs, error, message", [
+    ((None,), {}, TypeError, f"Argument 'size' has incorrect type (expected {VECTOR}, got NoneType)"),
+    (((1, 2),), {}, TypeError, f"Argument 'size' has incorrect type (expected {VECTOR}, got tuple)"),
+    ((), {}, TypeError, "__init__() takes exactly 1 positional argument (0 given)"),
+    ((LmVector2(), LmVector2()), {}, TypeError, "__init__() takes exactly 1 positional argument (2 given)"),
+    ((LmVector2(),), {"size": LmVector2()}, TypeError, "__init__() got multiple values for keyword argument 'size'"),
+    ((), {"length": LmVector2()}, TypeError, "__init__() takes exactly 1 positional argument (0 given)"),
+    ((LmVector2(),), {"length": 1}, TypeError, "__init__() got an unexpected keyword argument 'length'"),
+])
+def test_constructor_refuses_bad_arguments_before_loading(args, kwargs, error, message, log):
+    with pytest.raises(error) as excinfo:
+        LmRenderTexture(*args, **kwargs)
+    assert str(excinfo.value) == message
+    assert entries(excinfo) == ["__init__"]
+    assert log == []
+
+
+@pytest.mark.parametrize("x, loaded_width", [(7, 7), (7.9, 7), (-2.5, -2), ("12", 12), (True, 1)])
+def test_size_components_convert_like_int(x, loaded_width, log):
+    vector = type("V", (LmVector2,), {"x": property(lambda self: x)})(0, 5)
+    made = LmRenderTexture(vector)
+    assert made.size is vector
+    assert log == [("load_render_texture", loaded_width, 5)]
+
+
+@pytest.mark.parametrize("x, error", [("wide", ValueError), (object(), TypeError), (None, TypeError)])
+def test_failed_load_stores_nothing(x, error, log):
+    vector = type("V", (LmVector2,), {"x": property(lambda self: x)})(0, 5)
+    target = LmRenderTexture.__new__(LmRenderTexture)
+    with pytest.raises(error) as excinfo:
+        target.__init__(vector)
+    assert entries(excinfo) == ["__init__"]
+    assert (target.render_texture, target.size, target.loaded) == (None, None, False)
+    assert log == []
+
+
+def test_failed_back_end_load_leaves_no_loaded_object(log):
+    standin.fail_at("load_render_texture", MemoryError("no VRAM"))
+    size = LmVector2(2, 2)
+    before = sys.getrefcount(size)
+    with pytest.raises(MemoryError, match="no VRAM"):
+        LmRenderTexture(size)
+    gc.collect()
+    assert sys.getrefcount(size) == before
+    assert standin.names() == ["load_render_texture"]
+
+
+def test_second_init_replaces_the_handle_without_unloading(target, log):
+    first = target.render_texture
+    other = LmVector2(5, 6)
+    target.__init__(other)
+    assert target.render_texture is not first and target.size is other
+    assert log == [("load_render_texture", 5, 6)]
+
+
+def test_from_rl_render_texture_adopts_the_handle(log):
+    handle = standin.rl.load_render_texture(640, 480)
+    log.clear()
+    target = LmRenderTexture.from_rl_render_texture(handle)
+    assert target.render_texture is handle and target.loaded is True
+    assert (target.size.x, target.size.y) == (640.0, 480.0)
+    assert type(target.width) is float
+    assert log == [("LmVector2.new", 640.0, 480.0)]
+
+
+@pytest.mark.parametrize("handle, error", [
+    (object(), AttributeError),
+    (type("H", (), {"texture": type("T", (), {"width": "640", "height": 1})()})(), TypeError),
+    (type("H", (), {"texture": type("T", (), {"width": 640})()})(), AttributeError),
+])
+def test_from_rl_render_texture_releases_a_half_built_object(handle, error, log):
+    before = sys.getrefcount(handle)
+    with pytest.raises(error) as excinfo:
+        LmRenderTexture.from_rl_render_texture(handle)
+    assert entries(excinfo) == ["from_rl_render_texture"]
+    del excinfo  # an AttributeError keeps the object it was raised for
+    gc.collect()
+    assert sys.getrefcount(handle) == before
+    assert log == []
+
+
+def test_from_rl_render_texture_reports_a_failed_vector(log):
+    handle = standin.rl.load_render_texture(3, 3)
+    standin.fail_at("LmVector2.new", OverflowError("too big"))
+    with pytest.raises(OverflowError):
+        LmRenderTexture.from_rl_render_texture(handle)
+    assert standin.names() == ["load_render_texture", "LmVector2.new"]
+
+
+def test_handle_properties_read_through(target):
+    handle = target.render_texture
+    assert (target.texture, target.id, target.depth) == (handle.texture, handle.id, handle.depth)
+
+
+@pytest.mark.parametrize("name", ["texture", "id", "depth", "width", "height"])
+def test_derived_properties_are_read_only_and_fail_on_none(name):
+    bare = LmRenderTexture.__new__(LmRenderTexture)
+    with pytest.raises(AttributeError, match="'NoneType' object has no attribute") as excinfo:
+        getattr(bare, name)
+    assert entries(excinfo) == [f"{name}.__get__"]
+    with pytest.raises(AttributeError, match="not writable"):
+        setattr(bare, name, 1)
+    with pytest.raises(AttributeError, match="not writable"):
+        delattr(bare, name)
+
+
+def test_size_setter_takes_vectors_or_none(target):
+    size = target.size
+    with pytest.raises(TypeError, match=f"^Cannot convert tuple to {VECTOR}$") as excinfo:
+        target.size = (1, 2)
+    assert entries(excinfo) == ["size.__set__"]
+    assert target.size is size
+    target.size = replacement = Vector(1, 2)
+    assert target.size is replacement
+    target.size = None
+    assert target.size is None
+    target.size = size
+    del target.size
+    assert target.size is None
+    with pytest.raises(AttributeError):
+        target.width
+
+
+def test_render_texture_setter_takes_anything(target):
+    target.render_texture = 42
+    assert target.render_texture == 42
+    del target.render_texture
+    assert target.render_texture is None
+
+
+@pytest.mark.parametrize("value, loaded", [(0, False), ("x", True), (None, False), ([], False), (2.5, True)])
+def test_loaded_setter_takes_the_truth(target, value, loaded):
+    target.loaded = value
+    assert target.loaded is loaded
+
+
+def test_loaded_setter_failures_leave_the_flag(target):
+    with pytest.raises(ZeroDivisionError) as excinfo:
+        target.loaded = Truthless()
+    assert entries(excinfo) == ["loaded.__set__"]
+    assert target.loaded is True
+    with pytest.raises(NotImplementedError, match="^__del__$"):
+        del target.loaded
+
+
+def test_collector_sees_and_clears_both_fields(log):
+    handle = standin.rl.load_render_texture(1, 1)
+    target = LmRenderTexture.from_rl_render_texture(handle)
+    assert gc.get_referents(target) == [handle, target.size]
+    handle.owner = target  # a cycle through the handle
+    del target, handle
+    gc.collect()
+    assert standin.live_render_textures() != []  # clearing never unloads
+
+
+# ---- the record and table as a sibling module sees them ----------------------
+
+def test_native_constructor_and_record_layout(client, log):
+    size = LmVector2(8.9, 4)
+    made = client.new(size)
+    assert type(made) is LmRenderTexture
+    assert client.fields(made) == (made.render_texture, size, 1)
+    assert log == [("load_render_texture", 8, 4)]
+    made.loaded = False
+    assert client.fields(made)[2] == 0
+
+
+@pytest.mark.parametrize("size, error", [(None, AttributeError), (object(), AttributeError)])
+def test_native_constructor_releases_half_built_objects(client, size, error, log):
+    with pytest.raises(error) as excinfo:
+        client.new(size)
+    assert entries(excinfo) == ["new"]
+    assert log == []
+
+
+def test_native_texture_accessor(client, target):
+    assert client.c_get_texture(target) is target.render_texture.texture
+    target.render_texture = None
+    with pytest.raises(AttributeError) as excinfo:
+        client.c_get_texture(target)
+    assert entries(excinfo) == ["c_get_texture"]

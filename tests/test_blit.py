@@ -2,6 +2,7 @@
 back-end's call log."""
 
 import collections
+import gc
 import re
 import sys
 
@@ -215,7 +216,8 @@ def test_blit_stops_at_failing_call(target, source, log, failing, expected_log, 
     assert standin.names() == expected_log
     assert entries(excinfo) == expected_entries
     log.clear()
-    del excinfo, error  # the error's traceback holds the stand-in's frames
+    del excinfo, error
+    gc.collect()  # the error's traceback holds the stand-in's frames in a cycle
     assert (sys.getrefcount(dest), sys.getrefcount(color), sys.getrefcount(source)) == before
 
 
@@ -237,6 +239,33 @@ def test_rect_draw_fails_cleanly_on_attribute_error(target, log, failing):
         target.fast_blit(broken, dest)
     assert log == []
     assert sys.getrefcount(dest) == before
+
+
+@pytest.mark.parametrize("dest, flip", [((1, 2), 1), ((1, 2), 0), ((1, 2, 3, 4), 5)])
+def test_native_fast_blit(client, target, source, log, dest, flip):
+    client.c_fast_blit(target, source, dest, flip, None)
+    texture = source.render_texture.texture
+    if len(dest) == 2:
+        assert log == [("c_draw_texture_vec", texture, dest, None, flip)]
+    else:
+        assert log == [("c_draw_texture_rec", texture, (0, 0, 16.0, -8.0), dest, None)]
+
+
+@pytest.mark.parametrize(
+    "dest, error, message",
+    [(None, TypeError, r"^object of type 'NoneType' has no len\(\)$"), (5, TypeError, r"^object of type 'int' has no len\(\)$")],
+)
+def test_native_fast_blit_unsized_dest(client, target, source, log, dest, error, message):
+    with pytest.raises(error, match=message) as excinfo:
+        client.c_fast_blit(target, source, dest, 1, None)
+    assert log == []
+    assert entries(excinfo) == ["c_fast_blit"]
+
+
+def test_native_lmblit_ignores_blend_mode(client, target, source, log):
+    dest = LmVector2(1.0, 2.0)
+    client.c_fast_lmblit(target, source, dest, 7, 0, None)
+    assert log == [("c_draw_lmtexture_lmvec", source, dest, None, 0)]
 
 
 # ---- lmblit ----------------------------------------------------------------

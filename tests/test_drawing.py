@@ -2,6 +2,7 @@
 call log."""
 
 import collections
+import gc
 import sys
 
 import pytest
@@ -69,7 +70,7 @@ def test_exit_without_enter_ends_texture_mode(target, log):
         (lambda t: t.__exit__(), r"__exit__\(\) takes exactly 3 positional arguments \(0 given\)"),
         (lambda t: t.__exit__(1, 2, 3, 4), r"__exit__\(\) takes exactly 3 positional arguments \(4 given\)"),
         (lambda t: t.__exit__(1, 2, 3, tb=3), r"__exit__\(\) got an unexpected keyword argument 'tb'"),
-        (lambda t: t.__exit__(1, 2, exc_val=3), r"__exit__\(\) got multiple values for keyword argument 'exc_val'"),
+        (lambda t: t.__exit__(1, 2, 3, exc_val=3), r"__exit__\(\) got multiple values for keyword argument 'exc_val'"),
     ],
 )
 def test_scope_argument_errors_make_no_call(target, log, call, message):
@@ -182,7 +183,8 @@ def test_clear_stops_at_failing_call(target, log, method, failing, expected_log,
     assert standin.names() == expected_log
     assert entries(excinfo) == expected_entries
     log.clear()
-    del excinfo, error  # the error's traceback holds the stand-in's frames
+    del excinfo, error
+    gc.collect()  # the error's traceback holds the stand-in's frames in a cycle
     assert sys.getrefcount(color) == before
 
 
@@ -204,6 +206,88 @@ def test_python_override_may_call_base_without_recursion(log):
     LmRenderTexture.clear(target, RED)
     assert seen == [RED]
     assert standin.names() == ["begin_texture_mode", "c_clear_background", "end_texture_mode"]
+
+
+# ---- native entries and override dispatch --------------------------------
+
+
+class OverridesClear(LmRenderTexture):
+    def clear(self, color):
+        self.seen.append(color)
+        return "ignored"
+
+
+@pytest.fixture
+def overriding(log):
+    made = OverridesClear(LmVector2(8.0, 8.0))
+    made.seen = []
+    log.clear()
+    return made
+
+
+BRACKETED_CLEAR = ["begin_texture_mode", "c_clear_background", "end_texture_mode"]
+
+
+@pytest.mark.parametrize(
+    "entry, skip_dispatch, overridden, expected_log",
+    [
+        ("clear", 0, True, []),
+        ("clear", 1, False, BRACKETED_CLEAR),
+        ("fill", 0, False, BRACKETED_CLEAR),  # only its own name is looked up
+        ("fast_clear", 0, False, ["c_clear_background"]),
+    ],
+)
+def test_native_dispatch_reaches_python_override(client, overriding, log, entry, skip_dispatch, overridden, expected_log):
+    assert getattr(client, entry)(overriding, RED, skip_dispatch) is None
+    assert overriding.seen == ([RED] if overridden else [])
+    assert standin.names() == expected_log
+
+
+def test_instance_attribute_overrides_too(client, log):
+    target = Sub(LmVector2(8.0, 8.0))
+    seen = []
+    target.fast_clear = seen.append
+    log.clear()
+    client.fast_clear(target, RED, 0)
+    assert seen == [RED]
+    assert log == []
+
+
+def test_base_method_through_type_runs_base_body(overriding, log):
+    LmRenderTexture.clear(overriding, RED)
+    assert overriding.seen == []
+    assert standin.names() == BRACKETED_CLEAR
+
+
+def test_raising_override_propagates(client, log):
+    class Raising(LmRenderTexture):
+        def fill(self, color):
+            raise KeyError(color)
+
+    target = Raising(LmVector2(8.0, 8.0))
+    log.clear()
+    with pytest.raises(KeyError) as excinfo:
+        client.fill(target, RED, 0)
+    assert entries(excinfo) == ["fill"]
+    assert log == []
+
+
+@pytest.mark.parametrize("entry, expected_log", [("c_clear", BRACKETED_CLEAR), ("c_fast_clear", ["c_clear_background"])])
+def test_inner_entries_skip_loaded_check(client, target, log, entry, expected_log):
+    target.loaded = False
+    getattr(client, entry)(target, None)
+    assert standin.names() == expected_log
+    assert log[expected_log.index("c_clear_background")] == ("c_clear_background", None)
+
+
+@pytest.mark.parametrize("entry", CLEAR_METHODS)
+@pytest.mark.parametrize("skip_dispatch", [0, 1])
+def test_dispatching_entries_check_loaded(client, target, log, entry, skip_dispatch):
+    target.loaded = False
+    with pytest.raises(AssertionError, match="^Render texture not loaded$") as excinfo:
+        getattr(client, entry)(target, RED, skip_dispatch)
+    assert log == []
+    assert entries(excinfo) == [entry]
 
 
 # ---- copy ------------------------------------------------------------------

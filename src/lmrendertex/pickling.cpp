@@ -89,8 +89,8 @@ bool update_instance_dict(PyObject* self, PyObject* extra) {
   return static_cast<bool>(result);
 }
 
-// Fields are written one by one, so a failure at `size` leaves `loaded` and
-// `render_texture` already replaced; stored pickles rely on nothing better.
+// Fields are written in order without rollback: a refused `size` leaves the
+// new `loaded` and `render_texture` in place.
 bool apply_state(LmRenderTexture* self, PyObject* state) {
   // Checked up front so that a short tuple changes nothing.
   if (PyTuple_GET_SIZE(state) < kStateFields) {

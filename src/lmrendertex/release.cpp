@@ -128,7 +128,7 @@ bool finalizer_resurrected(PyObject* self) {
 void render_texture_dealloc(PyObject* self) {
   if (finalizer_resurrected(self)) return;
   PyObject_GC_UnTrack(self);
-  Ref pending;
+  Ref pending = Ref::steal(PyErr_GetRaisedException());
   // The count is moved by hand: a decrement through Py_DECREF would re-enter
   // this function when it reached zero.
   Py_SET_REFCNT(self, Py_REFCNT(self) + 1);

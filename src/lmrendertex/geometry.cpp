@@ -12,8 +12,6 @@ namespace lmrt {
 
 namespace {
 
-constexpr Signature kGetWidthSignature{"get_width", 0, 0, {}};
-constexpr Signature kGetHeightSignature{"get_height", 0, 0, {}};
 constexpr Signature kGetRectSignature{"get_rect", 0, 0, {}};
 
 bool to_double(PyObject* value, double* out) {
@@ -29,19 +27,33 @@ bool read_axis(LmRenderTexture* self, PyObject* axis, double* out) {
   return value && to_double(value.get(), out);
 }
 
-// The queries of one axis: their override name, own method and traceback.
+using AxisEntry = double (*)(LmRenderTexture*, int);
+
+// What tells the width query from the height query.
 struct AxisQuery {
-  PyObject* Names::* name;
-  PyObject* OwnMethods::* own;
   PyObject* Names::* axis;
+  PyObject* Names::* name;  // of the method a subclass may override
+  PyObject* OwnMethods::* own;
+  AxisEntry LmRenderTextureMethods::* entry;
+  Signature signature;
   const char* function;
   int line;
 };
 
-const AxisQuery kWidth{&Names::get_width, &OwnMethods::get_width, &Names::x,
-                       "LmRenderTexture.get_width", line::kGetWidth};
-const AxisQuery kHeight{&Names::get_height, &OwnMethods::get_height, &Names::y,
-                        "LmRenderTexture.get_height", line::kGetHeight};
+const AxisQuery kWidth{&Names::x,
+                       &Names::get_width,
+                       &OwnMethods::get_width,
+                       &LmRenderTextureMethods::get_width,
+                       {"get_width", 0, 0, {}},
+                       "LmRenderTexture.get_width",
+                       line::kGetWidth};
+const AxisQuery kHeight{&Names::y,
+                        &Names::get_height,
+                        &OwnMethods::get_height,
+                        &LmRenderTextureMethods::get_height,
+                        {"get_height", 0, 0, {}},
+                        "LmRenderTexture.get_height",
+                        line::kGetHeight};
 
 bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query,
                     double* out) {
@@ -96,15 +108,16 @@ Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
   return make_rect(self);
 }
 
-using AxisEntry = double (*)(LmRenderTexture*, int);
-
-// The Python-level float of a native axis query, reached through the table.
-PyObject* axis_as_float(PyObject* self, AxisEntry LmRenderTextureMethods::*entry,
-                        const char* function, int line) {
-  LmRenderTexture* record = as_record(self);
-  double value = (record->methods->*entry)(record, 1);
-  PyObject* result = PyErr_Occurred() ? nullptr : PyFloat_FromDouble(value);
-  if (result == nullptr) add_traceback(function, line);
+// The Python level calls the native entry through the object's table.
+PyObject* python_axis_query(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, const AxisQuery& query) {
+  PyObject* result = nullptr;
+  if (bind(query.signature, args, nargs, kwnames, nullptr)) {
+    LmRenderTexture* record = as_record(self);
+    double value = (record->methods->*query.entry)(record, 1);
+    if (!PyErr_Occurred()) result = PyFloat_FromDouble(value);
+  }
+  if (result == nullptr) add_traceback(query.function, query.line);
   return result;
 }
 
@@ -131,19 +144,19 @@ double get_height(LmRenderTexture* self, int skip_dispatch) {
 namespace py {
 
 PyObject* get_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!bind(kGetWidthSignature, args, nargs, kwnames, nullptr)) return nullptr;
-  return axis_as_float(self, &LmRenderTextureMethods::get_width, kWidth.function, kWidth.line);
+  return python_axis_query(self, args, nargs, kwnames, kWidth);
 }
 
 PyObject* get_height(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!bind(kGetHeightSignature, args, nargs, kwnames, nullptr)) return nullptr;
-  return axis_as_float(self, &LmRenderTextureMethods::get_height, kHeight.function, kHeight.line);
+  return python_axis_query(self, args, nargs, kwnames, kHeight);
 }
 
 PyObject* get_rect(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!bind(kGetRectSignature, args, nargs, kwnames, nullptr)) return nullptr;
-  LmRenderTexture* record = as_record(self);
-  PyObject* rect = reinterpret_cast<PyObject*>(record->methods->get_rect(record, 1));
+  PyObject* rect = nullptr;
+  if (bind(kGetRectSignature, args, nargs, kwnames, nullptr)) {
+    LmRenderTexture* record = as_record(self);
+    rect = reinterpret_cast<PyObject*>(record->methods->get_rect(record, 1));
+  }
   if (rect == nullptr) add_traceback("LmRenderTexture.get_rect", line::kGetRect);
   return rect;
 }

@@ -155,14 +155,13 @@ void kill(LmRenderTexture* self, int skip_dispatch) {
 namespace py {
 
 PyObject* kill(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!bind(kKillSignature, args, nargs, kwnames, nullptr)) return nullptr;
-  LmRenderTexture* record = as_record(self);
-  record->methods->kill(record, 1);
-  if (PyErr_Occurred()) {
-    add_traceback("LmRenderTexture.kill", line::kKill);
-    return nullptr;
+  if (bind(kKillSignature, args, nargs, kwnames, nullptr)) {
+    LmRenderTexture* record = as_record(self);
+    record->methods->kill(record, 1);
+    if (!PyErr_Occurred()) Py_RETURN_NONE;
   }
-  Py_RETURN_NONE;
+  add_traceback("LmRenderTexture.kill", line::kKill);
+  return nullptr;
 }
 
 }  // namespace py

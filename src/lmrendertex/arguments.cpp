@@ -139,25 +139,27 @@ bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
   return bind_keywords(sig, nargs, Keywords{keys, values, n}, out);
 }
 
-bool as_int32(PyObject* value, int* out) {
-  Ref converted;
-  if (!PyLong_Check(value)) {
-    PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
-    if (number == nullptr || number->nb_int == nullptr) {
-      PyErr_SetString(PyExc_TypeError, "an integer is required");
-      return false;
-    }
-    converted = Ref::steal(number->nb_int(value));
-    if (!converted) return false;
-    if (!PyLong_Check(converted.get())) {
-      PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
-                   Py_TYPE(converted.get())->tp_name);
-      return false;
-    }
-    value = converted.get();
+Ref as_integer(PyObject* value) {
+  if (PyLong_Check(value)) return Ref::own(value);
+  PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
+  if (number == nullptr || number->nb_int == nullptr) {
+    PyErr_SetString(PyExc_TypeError, "an integer is required");
+    return Ref();
   }
+  Ref converted = Ref::steal(number->nb_int(value));
+  if (converted && !PyLong_Check(converted.get())) {
+    PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                 Py_TYPE(converted.get())->tp_name);
+    return Ref();
+  }
+  return converted;
+}
+
+bool as_int32(PyObject* value, int* out) {
+  Ref integer = as_integer(value);
+  if (!integer) return false;
   int overflow = 0;
-  long result = PyLong_AsLongAndOverflow(value, &overflow);
+  long result = PyLong_AsLongAndOverflow(integer.get(), &overflow);
   if (result == -1 && PyErr_Occurred()) return false;
   if (overflow != 0 || result < INT32_MIN || result > INT32_MAX) {
     PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");

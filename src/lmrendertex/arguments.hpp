@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include "ref.hpp"
 #include "state.hpp"
 
 namespace lmrt {
@@ -45,6 +46,9 @@ bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
 void raise_argument_count(const char* func, bool exact, Py_ssize_t min, Py_ssize_t max,
                           Py_ssize_t given);
 
+// An int as it is, or any other object through its __int__; TypeError "an
+// integer is required" for an object without one.
+Ref as_integer(PyObject* value);
 // A signed 32-bit int from an int, or from any object through its __int__.
 bool as_int32(PyObject* value, int* out);
 

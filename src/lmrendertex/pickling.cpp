@@ -139,23 +139,9 @@ bool checked_setstate(LmRenderTexture* self, PyObject* const* args, Py_ssize_t n
 
 // A signed 64-bit checksum: an int as it is, anything else through __int__.
 bool as_checksum(PyObject* value, long long* out) {
-  Ref converted;
-  if (!PyLong_Check(value)) {
-    PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
-    if (number == nullptr || number->nb_int == nullptr) {
-      PyErr_SetString(PyExc_TypeError, "an integer is required");
-      return false;
-    }
-    converted = Ref::steal(number->nb_int(value));
-    if (!converted) return false;
-    if (!PyLong_Check(converted.get())) {
-      PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
-                   Py_TYPE(converted.get())->tp_name);
-      return false;
-    }
-    value = converted.get();
-  }
-  *out = PyLong_AsLongLong(value);
+  Ref integer = as_integer(value);
+  if (!integer) return false;
+  *out = PyLong_AsLongLong(integer.get());
   return !(*out == -1 && PyErr_Occurred());
 }
 

@@ -67,7 +67,9 @@ def load_render_texture(width, height):
 
 def unload_render_texture(handle):
     calllog.record("unload_render_texture", handle)
-    if calllog._live.get(id(handle)) is handle:
+    # Only a handle this binding loaded is forgotten; anything else (None
+    # included) is logged and ignored.
+    if id(handle) in calllog._live and calllog._live[id(handle)] is handle:
         del calllog._live[id(handle)]
 
 

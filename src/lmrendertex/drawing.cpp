@@ -69,17 +69,9 @@ using DispatchEntry = void (*)(LmRenderTexture*, PyObject*, int);
 // runs instead of the type's own work.
 bool run_overridable(LmRenderTexture* self, PyObject* color, int skip_dispatch, PyObject* name,
                      PyObject* own_method, ColorEntry LmRenderTextureMethods::*body) {
-  if (!skip_dispatch) {
-    Ref found;
-    switch (find_override(self, name, own_method, found)) {
-      case Dispatch::Error:
-        return false;
-      case Dispatch::Override:
-        return static_cast<bool>(Ref::steal(PyObject_CallOneArg(found.get(), color)));
-      case Dispatch::Own:
-        break;
-    }
-  }
+  Ref result;
+  Dispatch dispatch = call_override(self, skip_dispatch, name, own_method, color, result);
+  if (dispatch != Dispatch::Own) return dispatch == Dispatch::Override;
   if (!check_loaded(self)) return false;
   (self->methods->*body)(self, color);
   return succeeded();

@@ -2,6 +2,8 @@
 // fresh from the size vector so a replaced or mutated vector shows at once.
 #include <Python.h>
 
+#include <utility>
+
 #include "arguments.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
@@ -57,20 +59,17 @@ const AxisQuery kHeight{&Names::y,
 
 bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query,
                     double* out) {
-  if (!skip_dispatch) {
-    Ref found;
-    switch (find_override(self, names().*query.name, g.own.*query.own, found)) {
-      case Dispatch::Error:
-        return false;
-      case Dispatch::Override: {
-        Ref result = Ref::steal(PyObject_CallNoArgs(found.get()));
-        return result && to_double(result.get(), out);
-      }
-      case Dispatch::Own:
-        break;
-    }
+  Ref result;
+  switch (call_override(self, skip_dispatch, names().*query.name, g.own.*query.own, nullptr,
+                        result)) {
+    case Dispatch::Error:
+      return false;
+    case Dispatch::Override:
+      return to_double(result.get(), out);
+    case Dispatch::Own:
+      return read_axis(self, names().*query.axis, out);
   }
-  return read_axis(self, names().*query.axis, out);
+  return false;
 }
 
 // Native convention: 0.0 with the error set on failure.
@@ -91,21 +90,16 @@ Ref make_rect(LmRenderTexture* self) {
 
 // An override's rectangle stands as it comes, provided it is one (or None).
 Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
-  if (!skip_dispatch) {
-    Ref found;
-    switch (find_override(self, names().get_rect, g.own.get_rect, found)) {
-      case Dispatch::Error:
-        return Ref();
-      case Dispatch::Override: {
-        Ref result = Ref::steal(PyObject_CallNoArgs(found.get()));
-        if (result && !check_convertible(result.get(), g.rect_type)) return Ref();
-        return result;
-      }
-      case Dispatch::Own:
-        break;
-    }
+  Ref result;
+  switch (call_override(self, skip_dispatch, names().get_rect, g.own.get_rect, nullptr, result)) {
+    case Dispatch::Error:
+      return Ref();
+    case Dispatch::Override:
+      return check_convertible(result.get(), g.rect_type) ? std::move(result) : Ref();
+    case Dispatch::Own:
+      return make_rect(self);
   }
-  return make_rect(self);
+  return Ref();
 }
 
 // The Python level calls the native entry through the object's table.

@@ -37,17 +37,9 @@ bool unload_checked(LmRenderTexture* self) {
 
 // A subclass's override of kill, when there is one, replaces the body.
 bool run_kill(LmRenderTexture* self, int skip_dispatch) {
-  if (!skip_dispatch) {
-    Ref found;
-    switch (find_override(self, names().kill, g.own.kill, found)) {
-      case Dispatch::Error:
-        return false;
-      case Dispatch::Override:
-        return static_cast<bool>(Ref::steal(PyObject_CallNoArgs(found.get())));
-      case Dispatch::Own:
-        break;
-    }
-  }
+  Ref result;
+  Dispatch dispatch = call_override(self, skip_dispatch, names().kill, g.own.kill, nullptr, result);
+  if (dispatch != Dispatch::Own) return dispatch == Dispatch::Override;
   return unload_checked(self);
 }
 

@@ -45,17 +45,21 @@ Ref raylib_binding() {
   return Ref::steal(PyObject_GetAttr(md.get(), names().rl));
 }
 
-Dispatch find_override(LmRenderTexture* self, PyObject* name, PyObject* own_method, Ref& found) {
+Dispatch call_override(LmRenderTexture* self, int skip_dispatch, PyObject* name,
+                       PyObject* own_method, PyObject* argument, Ref& result) {
   // Only a class defined in Python can override; an exact LmRenderTexture
   // pays no lookup.
   PyTypeObject* type = Py_TYPE(self);
-  if (type->tp_dictoffset == 0 &&
-      !PyType_HasFeature(type, Py_TPFLAGS_IS_ABSTRACT | Py_TPFLAGS_HEAPTYPE)) {
+  if (skip_dispatch || (type->tp_dictoffset == 0 &&
+                        !PyType_HasFeature(type, Py_TPFLAGS_IS_ABSTRACT | Py_TPFLAGS_HEAPTYPE))) {
     return Dispatch::Own;
   }
-  found = Ref::steal(PyObject_GetAttr(as_object(self), name));
+  Ref found = Ref::steal(PyObject_GetAttr(as_object(self), name));
   if (!found) return Dispatch::Error;
-  return is_same_function(found.get(), own_method) ? Dispatch::Own : Dispatch::Override;
+  if (is_same_function(found.get(), own_method)) return Dispatch::Own;
+  result = Ref::steal(argument ? PyObject_CallOneArg(found.get(), argument)
+                               : PyObject_CallNoArgs(found.get()));
+  return result ? Dispatch::Override : Dispatch::Error;
 }
 
 // ---------------------------------------------------------------------------

@@ -43,11 +43,14 @@ PyObject* lookup_global(PyObject* name);
 // md.rl, read afresh: a new reference or null.
 Ref raylib_binding();
 
-// Override dispatch of the overridable native entries. Only a Python-level
-// subclass can override; for it, looks `name` up on the object. Own: run the
-// native body. Override: call `found` instead. Error: the lookup failed.
+// Override dispatch of the overridable native entries. Unless skip_dispatch
+// is set, a Python-level subclass's attribute `name` that is not the type's
+// own method runs instead of the native body, with `argument` (or none).
+// Own: run the native body. Override: the override ran and `result` holds
+// what it returned. Error: the lookup or the call failed.
 enum class Dispatch { Own, Override, Error };
-Dispatch find_override(LmRenderTexture* self, PyObject* name, PyObject* own_method, Ref& found);
+Dispatch call_override(LmRenderTexture* self, int skip_dispatch, PyObject* name,
+                       PyObject* own_method, PyObject* argument, Ref& result);
 
 // Python-level entry: self is already known to be an LmRenderTexture (or is
 // null for static and module-level functions).

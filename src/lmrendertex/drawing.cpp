@@ -126,7 +126,7 @@ bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObjec
 bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, PyObject* color) {
   Ref texture = source_texture(source);
   if (!texture) return false;
-  Ref width = Ref::steal(PyObject_GetAttr(as_object(source), names().width));
+  Ref width = Ref::steal(read_width(as_object(source)));
   if (!width) return false;
   Ref zero = Ref::steal(PyLong_FromLong(0));  // cached small int: no allocation
   Ref source_rect = Ref::steal(PyTuple_Pack(4, zero.get(), zero.get(), width.get(), height));
@@ -138,9 +138,13 @@ bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, P
 bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
   // The height comes first whatever dest holds, so a None source fails here
   // before its record is touched.
-  Ref height = Ref::steal(PyObject_GetAttr(as_object(source), names().height));
+  Ref height = Ref::steal(read_height(as_object(source)));
   if (!height) return false;
-  if (flip) {
+  // Negating a plain number has no effect anyone can see, so it is skipped
+  // when a position draw will not use it.
+  bool unused = PyTuple_CheckExact(dest) && PyTuple_GET_SIZE(dest) == 2 &&
+                (PyFloat_CheckExact(height.get()) || PyLong_CheckExact(height.get()));
+  if (flip && !unused) {
     height = Ref::steal(PyNumber_Negative(height.get()));
     if (!height) return false;
   }

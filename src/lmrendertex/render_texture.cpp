@@ -255,6 +255,20 @@ void* closure_of(const DerivedProperty& property) {
   return const_cast<DerivedProperty*>(&property);
 }
 
+}  // namespace
+
+PyObject* read_width(PyObject* source) {
+  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kWidth))
+                                                : PyObject_GetAttr(source, names().width);
+}
+
+PyObject* read_height(PyObject* source) {
+  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kHeight))
+                                                : PyObject_GetAttr(source, names().height);
+}
+
+namespace {
+
 PyGetSetDef properties[] = {
     {"render_texture", get_render_texture, set_render_texture, nullptr, nullptr},
     {"size", get_size, set_size, nullptr, nullptr},

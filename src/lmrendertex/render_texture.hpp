@@ -52,6 +52,11 @@ enum class Dispatch { Own, Override, Error };
 Dispatch call_override(LmRenderTexture* self, int skip_dispatch, PyObject* name,
                        PyObject* own_method, PyObject* argument, Ref& result);
 
+// source.width / source.height as Python code reads them. The exact type's
+// properties are known, so they are read without an attribute lookup.
+PyObject* read_width(PyObject* source);
+PyObject* read_height(PyObject* source);
+
 // Python-level entry: self is already known to be an LmRenderTexture (or is
 // null for static and module-level functions).
 using MethodImpl = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

@@ -4,6 +4,7 @@ every import failure in a fresh interpreter."""
 import importlib
 import inspect
 import json
+import pickle
 import sys
 import weakref
 
@@ -95,6 +96,12 @@ def test_methods_introspect_like_functions(name, signature, defaults, line):
     assert method.__qualname__ == "LmRenderTexture." + name
     assert method.__module__ == MODULE
     assert method.__code__.co_firstlineno == line
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_functions_pickle_by_reference(protocol):
+    for function in (LmRenderTexture.blit, lm_render_tex.__pyx_unpickle_LmRenderTexture):
+        assert pickle.loads(pickle.dumps(function, protocol)) is function
 
 
 def test_lmblit_defaults_to_the_hidden_base_colour():
@@ -275,3 +282,11 @@ def test_assertion_flag_is_read_at_import():
         print(lumo_standin.names())
     """, optimize=True)
     assert result.stdout.strip() == "['LmRect.new', 'load_render_texture', 'begin_texture_mode', 'end_texture_mode']", result.stderr
+
+
+def test_second_interpreter_is_refused():
+    pytest.importorskip("_testcapi")
+    inner = f"try:\n    import {MODULE}\nexcept ImportError as error:\n    print(error)\n"
+    result = run_python(f"import _testcapi, {MODULE}\n_testcapi.run_in_subinterp({inner!r})\n")
+    assert result.stdout.strip() == (
+        "Interpreter change detected - this module can only be loaded into one interpreter per process.")

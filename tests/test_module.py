@@ -290,3 +290,27 @@ def test_second_interpreter_is_refused():
     result = run_python(f"import _testcapi, {MODULE}\n_testcapi.run_in_subinterp({inner!r})\n")
     assert result.stdout.strip() == (
         "Interpreter change detected - this module can only be loaded into one interpreter per process.")
+
+
+def test_white_is_read_twice_for_each_method_that_defaults_to_it():
+    result = run_python(f"""
+        import lumo_ui.presentation.color as color
+        reads = []
+        class Meta(type):
+            @property
+            def White(cls):
+                reads.append(len(reads))
+                return (len(reads),)
+        color.Color = Meta("Color", (), {{}})
+        from {MODULE} import LmRenderTexture as T
+        from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+        import lumo_standin
+        print(len(reads), T.blit.__defaults__[2], T.fast_blit.__defaults__[1],
+              T.blit_texture.__defaults__[2], T.fast_blit_texture.__defaults__[1])
+        target = T(LmVector2(1, 1))
+        target.fast_blit_texture(None, ())
+        print(lumo_standin.calls[-1][-1])
+    """)
+    # Each method reads once for its stored default, then once for __defaults__;
+    # calls use the stored one.
+    assert result.stdout.split() == ["8", "(2,)", "(4,)", "(6,)", "(8,)", "(7,)"], result.stderr

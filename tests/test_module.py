@@ -314,3 +314,19 @@ def test_white_is_read_twice_for_each_method_that_defaults_to_it():
     # Each method reads once for its stored default, then once for __defaults__;
     # calls use the stored one.
     assert result.stdout.split() == ["8", "(2,)", "(4,)", "(6,)", "(8,)", "(7,)"], result.stderr
+
+
+def test_type_left_over_from_a_failed_import_makes_no_objects():
+    result = run_python(f"""
+        try:
+            import {MODULE}
+        except TypeError as error:
+            namespace = error.__traceback__.tb_next.tb_frame.f_globals
+        T = namespace["LmRenderTexture"]
+        for make in (lambda: T(None), lambda: T.__new__(T), lambda: T.from_rl_render_texture(1)):
+            try:
+                make()
+            except RuntimeError as error:
+                print(error)
+    """, env={"LUMO_STANDIN_BREAK": "color-white-list"})
+    assert result.stdout.splitlines() == [f"{MODULE} was not imported successfully"] * 3, result.stderr

@@ -66,6 +66,12 @@ Dispatch call_override(LmRenderTexture* self, int skip_dispatch, PyObject* name,
 // Allocation and construction
 
 LmRenderTexture* allocate(PyTypeObject* type) {
+  // A failed import can leave the type reachable (through the namespace its
+  // traceback entries keep) without the collaborators every operation needs.
+  if (!g.initialised) {
+    PyErr_Format(PyExc_RuntimeError, "%s was not imported successfully", kModuleName);
+    return nullptr;
+  }
   PyObject* object = type->tp_alloc(type, 0);
   if (object == nullptr) return nullptr;
   LmRenderTexture* self = as_record(object);

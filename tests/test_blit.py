@@ -324,6 +324,23 @@ def test_blit_texture_brackets_the_display_draw(target, log):
     assert log == bracket(target, ("fast_blit_pro", texture, (3, 4), True, WHITE))
 
 
+@pytest.mark.parametrize("failing", ["begin_blend_mode", "begin_texture_mode", "fast_blit_pro",
+                                     "end_texture_mode", "end_blend_mode"])
+def test_blit_texture_stops_at_the_failing_call(target, log, failing):
+    texture = object()
+    standin.fail_at(failing, OSError(failing))
+    with pytest.raises(OSError, match=failing) as excinfo:
+        target.blit_texture(texture, (3, 4), color=None)
+    full = bracket(target, ("fast_blit_pro", texture, (3, 4), True, None))
+    assert log == full[: [entry[0] for entry in full].index(failing) + 1]
+    assert entries(excinfo)[0] == "blit_texture"
+
+
+def test_blit_hands_a_none_colour_through(target, source, log):
+    target.blit(source, (1, 2), color=None)
+    assert log == bracket(target, ("c_draw_texture_vec", source.texture, (1, 2), None, 1))
+
+
 def test_fast_blit_texture_only_draws(target, log):
     target.loaded = False  # not tested
     assert target.fast_blit_texture(None, (), 0, None) is None

@@ -293,6 +293,21 @@ def test_dispatching_entries_check_loaded(client, target, log, entry, skip_dispa
 # ---- copy ------------------------------------------------------------------
 
 
+def test_copy_without_md_fails_before_drawing(target, log, monkeypatch):
+    monkeypatch.delattr(lm_render_tex, "md")
+    with pytest.raises(NameError, match="^name 'md' is not defined$") as excinfo:
+        target.copy()
+    assert entries(excinfo) == ["copy", "__init__"]
+    assert log == []
+
+
+@pytest.mark.parametrize("method", ["clear", "fill"])
+def test_clear_takes_its_colour_by_keyword(target, log, method):
+    getattr(target, method)(color=(1, 2, 3, 4))
+    assert log == [("begin_texture_mode", target.render_texture),
+                   ("c_clear_background", (1, 2, 3, 4)), ("end_texture_mode",)]
+
+
 def test_copy_draws_source_into_new_target(target, log):
     duplicate = target.copy()
     assert type(duplicate) is LmRenderTexture

@@ -55,6 +55,10 @@ def test_namespace_holds_the_bindings_and_hides_the_constant():
     assert callable(namespace["__pyx_unpickle_LmRenderTexture"])
     assert {"lumo_state", "Annotations"} <= namespace.keys()
     assert not hasattr(lm_render_tex, "lm_render_tex_base_color")
+    spec = lm_render_tex.__spec__
+    assert (lm_render_tex.__loader__, lm_render_tex.__file__, lm_render_tex.__package__) == (
+        spec.loader, spec.origin, spec.parent)
+    assert not hasattr(lm_render_tex, "__path__")
 
 
 def test_import_after_removal_from_sys_modules_returns_the_same_module(monkeypatch):

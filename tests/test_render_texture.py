@@ -190,13 +190,16 @@ def test_loaded_setter_failures_leave_the_flag(target):
 
 
 def test_collector_sees_and_clears_both_fields(log):
-    handle = standin.rl.load_render_texture(1, 1)
-    target = LmRenderTexture.from_rl_render_texture(handle)
-    assert gc.get_referents(target) == [handle, target.size]
-    handle.owner = target  # a cycle through the handle
-    del target, handle
-    gc.collect()
-    assert standin.live_render_textures() != []  # clearing never unloads
+    target = LmRenderTexture(LmVector2(2, 1))
+    assert gc.get_referents(target) == [target.render_texture, target.size]
+    log.clear()
+    # A tuple cannot be cleared, so only the target's clearing breaks this cycle.
+    target.render_texture = (target,)
+    del target
+    assert gc.collect() > 0
+    # Clearing set the handle field to None while the object was still
+    # loaded, so deallocation can only hand None to the binding.
+    assert log == [("is_window_ready",), ("unload_render_texture", None)]
 
 
 # ---- the record and table as a sibling module sees them ----------------------

@@ -166,7 +166,8 @@ LmRenderTexture* new_(::LmVector2* size) {
 }
 
 PyObject* c_get_texture(LmRenderTexture* self) {
-  PyObject* texture = PyObject_GetAttr(self->render_texture, names().texture);
+  Ref handle = Ref::own(self->render_texture);  // the lookup may replace the field
+  PyObject* texture = PyObject_GetAttr(handle.get(), names().texture);
   if (texture == nullptr) add_traceback("LmRenderTexture.c_get_texture", line::kCGetTexture);
   return texture;
 }
@@ -206,8 +207,9 @@ struct DerivedProperty {
 
 PyObject* get_derived(PyObject* self, void* closure) {
   auto* property = static_cast<const DerivedProperty*>(closure);
-  PyObject* owner = record_of(self)->*(property->field);
-  PyObject* value = PyObject_GetAttr(owner, names().*(property->attribute));
+  // Held for the lookup, which may run code that replaces the field.
+  Ref owner = Ref::own(record_of(self)->*(property->field));
+  PyObject* value = PyObject_GetAttr(owner.get(), names().*(property->attribute));
   if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
   return value;
 }

@@ -117,8 +117,7 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyTypeObject make_function_type(const char* name, vectorcallfunc, unsigned long extra_flags,
-                                descrgetfunc descr_get) {
+PyTypeObject make_function_type(const char* name, unsigned long extra_flags, descrgetfunc descr_get) {
   PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
   type.tp_name = name;
   type.tp_basicsize = sizeof(FunctionObject);
@@ -139,11 +138,11 @@ PyTypeObject make_function_type(const char* name, vectorcallfunc, unsigned long 
 // Methods bind to their object like Python functions; the method-descriptor
 // flag lets `obj.method(...)` skip the bound-method allocation.
 PyTypeObject MethodFunctionType = make_function_type(
-    "lumo_ui.fast.lmrendertex.lm_render_tex.method", method_vectorcall,
-    Py_TPFLAGS_METHOD_DESCRIPTOR, method_descr_get);
+    "lumo_ui.fast.lmrendertex.lm_render_tex.method", Py_TPFLAGS_METHOD_DESCRIPTOR,
+    method_descr_get);
 // Static and module-level functions never bind.
 PyTypeObject PlainFunctionType = make_function_type(
-    "lumo_ui.fast.lmrendertex.lm_render_tex.function", plain_vectorcall, 0, nullptr);
+    "lumo_ui.fast.lmrendertex.lm_render_tex.function", 0, nullptr);
 
 }  // namespace
 

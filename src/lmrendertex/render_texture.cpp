@@ -196,8 +196,6 @@ PyObject* from_rl_render_texture(PyObject*, PyObject* const* args, Py_ssize_t na
 
 namespace {
 
-LmRenderTexture* record_of(PyObject* self) { return as_record(self); }
-
 // Derived properties read one attribute of a field; the closure names both.
 struct DerivedProperty {
   PyObject* LmRenderTexture::* field;
@@ -208,7 +206,7 @@ struct DerivedProperty {
 PyObject* get_derived(PyObject* self, void* closure) {
   auto* property = static_cast<const DerivedProperty*>(closure);
   // Held for the lookup, which may run code that replaces the field.
-  Ref owner = Ref::own(record_of(self)->*(property->field));
+  Ref owner = Ref::own(as_record(self)->*(property->field));
   PyObject* value = PyObject_GetAttr(owner.get(), names().*(property->attribute));
   if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
   return value;
@@ -224,26 +222,26 @@ const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture
 const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__"};
 
 PyObject* get_render_texture(PyObject* self, void*) {
-  return Py_NewRef(record_of(self)->render_texture);
+  return Py_NewRef(as_record(self)->render_texture);
 }
 
 int set_render_texture(PyObject* self, PyObject* value, void*) {
-  replace_field(record_of(self)->render_texture, value ? value : Py_None);
+  replace_field(as_record(self)->render_texture, value ? value : Py_None);
   return 0;
 }
 
-PyObject* get_size(PyObject* self, void*) { return Py_NewRef(record_of(self)->size); }
+PyObject* get_size(PyObject* self, void*) { return Py_NewRef(as_record(self)->size); }
 
 int set_size(PyObject* self, PyObject* value, void*) {
   if (value != nullptr && !check_convertible(value, g.vector_type)) {
     add_traceback("LmRenderTexture.size.__set__", line::kProperty);
     return -1;
   }
-  replace_field(record_of(self)->size, value ? value : Py_None);
+  replace_field(as_record(self)->size, value ? value : Py_None);
   return 0;
 }
 
-PyObject* get_loaded(PyObject* self, void*) { return PyBool_FromLong(record_of(self)->loaded); }
+PyObject* get_loaded(PyObject* self, void*) { return PyBool_FromLong(as_record(self)->loaded); }
 
 int set_loaded(PyObject* self, PyObject* value, void*) {
   if (value == nullptr) {
@@ -255,7 +253,7 @@ int set_loaded(PyObject* self, PyObject* value, void*) {
     add_traceback("LmRenderTexture.loaded.__set__", line::kProperty);
     return -1;
   }
-  record_of(self)->loaded = loaded;
+  as_record(self)->loaded = loaded;
   return 0;
 }
 
@@ -293,7 +291,7 @@ PyGetSetDef properties[] = {
 // Garbage-collector support
 
 int render_texture_traverse(PyObject* self, visitproc visit, void* arg) {
-  LmRenderTexture* record = record_of(self);
+  LmRenderTexture* record = as_record(self);
   Py_VISIT(record->render_texture);
   Py_VISIT(record->size);
   return 0;
@@ -302,7 +300,7 @@ int render_texture_traverse(PyObject* self, visitproc visit, void* arg) {
 // Breaks cycles by pointing both fields at None; `loaded` stays, and nothing
 // is unloaded here.
 int render_texture_clear(PyObject* self) {
-  LmRenderTexture* record = record_of(self);
+  LmRenderTexture* record = as_record(self);
   replace_field(record->render_texture, Py_None);
   replace_field(record->size, Py_None);
   return 0;

@@ -63,12 +63,11 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   return 0;
 }
 
+// Only the defaults and annotations can lead back to the function; the name,
+// qualified name, module and code stay so a cleared function still reports
+// errors in its own name.
 int function_clear(PyObject* self) {
   FunctionObject* f = as_function(self);
-  Py_CLEAR(f->name);
-  Py_CLEAR(f->qualname);
-  Py_CLEAR(f->module);
-  Py_CLEAR(f->code);
   Py_CLEAR(f->defaults);
   Py_CLEAR(f->annotations);
   return 0;
@@ -77,6 +76,11 @@ int function_clear(PyObject* self) {
 void function_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   function_clear(self);
+  FunctionObject* f = as_function(self);
+  Py_CLEAR(f->name);
+  Py_CLEAR(f->qualname);
+  Py_CLEAR(f->module);
+  Py_CLEAR(f->code);
   PyObject_GC_Del(self);
 }
 

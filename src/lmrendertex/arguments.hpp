@@ -89,9 +89,11 @@ inline bool check_convertible(PyObject* value, PyTypeObject* type) {
   return false;
 }
 
-// Double from a float, or through the interpreter's float conversion.
-inline double as_double(PyObject* value) {
-  return PyFloat_CheckExact(value) ? PyFloat_AS_DOUBLE(value) : PyFloat_AsDouble(value);
+// Double from a float, or through the interpreter's float conversion; false
+// with the conversion's error set.
+inline bool as_double(PyObject* value, double* out) {
+  *out = PyFloat_CheckExact(value) ? PyFloat_AS_DOUBLE(value) : PyFloat_AsDouble(value);
+  return !(*out == -1.0 && PyErr_Occurred());
 }
 
 }  // namespace lmrt

@@ -16,17 +16,12 @@ namespace {
 
 constexpr Signature kGetRectSignature{"get_rect", 0, 0, {}};
 
-bool to_double(PyObject* value, double* out) {
-  *out = as_double(value);
-  return !(*out == -1.0 && PyErr_Occurred());
-}
-
 // size.<axis> as a double. The vector is held for the lookup, which may run
 // code that replaces the field.
 bool read_axis(LmRenderTexture* self, PyObject* axis, double* out) {
   Ref size = Ref::own(self->size);
   Ref value = Ref::steal(PyObject_GetAttr(size.get(), axis));
-  return value && to_double(value.get(), out);
+  return value && as_double(value.get(), out);
 }
 
 using AxisEntry = double (*)(LmRenderTexture*, int);
@@ -65,7 +60,7 @@ bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& q
     case Dispatch::Error:
       return false;
     case Dispatch::Override:
-      return to_double(result.get(), out);
+      return as_double(result.get(), out);
     case Dispatch::Own:
       return read_axis(self, names().*query.axis, out);
   }

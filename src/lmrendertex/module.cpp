@@ -119,15 +119,6 @@ bool register_in_sys_modules(PyObject* module) {
   return !PyErr_Occurred() && PyDict_SetItem(modules, names().module_name, module) == 0;
 }
 
-Ref builtin(PyObject* name) {
-  Ref value = Ref::steal(PyObject_GetAttr(g.builtins, name));
-  if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-  }
-  return value;
-}
-
 // ---------------------------------------------------------------------------
 // Method objects
 
@@ -576,7 +567,7 @@ bool bind_static_method() {
     if (PyErr_Occurred()) return false;
     if (!(stored = Ref::steal(lookup_global(name)))) return false;
   }
-  Ref staticmethod = builtin(names().staticmethod);
+  Ref staticmethod = Ref::steal(lookup_builtin(names().staticmethod));
   if (!staticmethod) return false;
   Ref wrapper = Ref::steal(PyObject_CallOneArg(staticmethod.get(), stored.get()));
   return wrapper && store_in_type(name, wrapper.get());
@@ -604,7 +595,7 @@ bool exec_steps(PyObject* module, int& line) {
       !register_in_sys_modules(module)) {
     return false;
   }
-  Ref staticmethod = builtin(names().staticmethod);
+  Ref staticmethod = Ref::steal(lookup_builtin(names().staticmethod));
   if (!staticmethod || !create_code_objects()) return false;
   Py_XSETREF(g.base_color, Py_NewRef(Py_None));
   if (!ready_type() || !set_global("LmRenderTexture", reinterpret_cast<PyObject*>(&RenderTextureType))) {

@@ -37,11 +37,7 @@ void add_pickle_traceback(const char* function) {
 // exact instance skips the lookup and the AttributeError it would build.
 bool instance_dict(PyObject* self, Ref& dict) {
   if (Py_TYPE(self) == &RenderTextureType) return true;
-  dict = Ref::steal(PyObject_GetAttr(self, names().dunder_dict));
-  if (dict) return true;
-  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-  PyErr_Clear();
-  return true;
+  return optional_attribute(self, names().dunder_dict, dict) >= 0;
 }
 
 Ref reduce_value(PyObject* self) {

@@ -45,15 +45,6 @@ bool run_kill(LmRenderTexture* self, int skip_dispatch) {
 
 // ---- deallocation ----------------------------------------------------------
 
-// hasattr(self, "render_texture"): 1 yes, 0 no, -1 error.
-int has_render_texture(PyObject* self) {
-  Ref value = Ref::steal(PyObject_GetAttr(self, names().render_texture));
-  if (value) return 1;
-  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-  PyErr_Clear();
-  return 0;
-}
-
 // md.rl.is_window_ready() as a truth value; -1 on error.
 int window_ready() {
   Ref rl = raylib_binding();
@@ -65,7 +56,8 @@ int window_ready() {
 // Unloads a still-loaded object while the window exists. False with the
 // error set when any step raised.
 bool release_gpu_resource(PyObject* self) {
-  int present = has_render_texture(self);
+  Ref render_texture;  // hasattr(self, "render_texture")
+  int present = optional_attribute(self, names().render_texture, render_texture);
   if (present <= 0) return present == 0;
   if (!as_record(self)->loaded) return true;
   int ready = window_ready();

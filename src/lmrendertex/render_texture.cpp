@@ -27,16 +27,27 @@ void fill_method_table() {
   method_table.new_ = native::new_;
 }
 
-PyObject* lookup_global(PyObject* name) {
-  PyObject* value = PyDict_GetItemWithError(g.dict, name);
-  if (value != nullptr) return Py_NewRef(value);
-  if (PyErr_Occurred()) return nullptr;
-  value = PyObject_GetAttr(g.builtins, name);
+PyObject* lookup_builtin(PyObject* name) {
+  PyObject* value = PyObject_GetAttr(g.builtins, name);
   if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
   }
   return value;
+}
+
+PyObject* lookup_global(PyObject* name) {
+  PyObject* value = PyDict_GetItemWithError(g.dict, name);
+  if (value != nullptr) return Py_NewRef(value);
+  return PyErr_Occurred() ? nullptr : lookup_builtin(name);
+}
+
+int optional_attribute(PyObject* object, PyObject* name, Ref& value) {
+  value = Ref::steal(PyObject_GetAttr(object, name));
+  if (value) return 1;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+  PyErr_Clear();
+  return 0;
 }
 
 Ref raylib_binding() {
@@ -126,8 +137,7 @@ bool texture_dimension(PyObject* handle, PyObject* name, double* out) {
   if (!texture) return false;
   Ref value = Ref::steal(PyObject_GetAttr(texture.get(), name));
   if (!value) return false;
-  *out = as_double(value.get());
-  return !(*out == -1.0 && PyErr_Occurred());
+  return as_double(value.get(), out);
 }
 
 bool adopt(LmRenderTexture* self, PyObject* handle) {

@@ -40,6 +40,11 @@ inline bool check_loaded(LmRenderTexture* self) {
 // A module global as Python code would see it: the namespace, then the
 // builtins; NameError when neither has it. A new reference or null.
 PyObject* lookup_global(PyObject* name);
+// A builtin by name; NameError when there is none. A new reference or null.
+PyObject* lookup_builtin(PyObject* name);
+// getattr(object, name, <absent>): 1 found (in `value`), 0 absent (an
+// AttributeError, cleared), -1 any other error.
+int optional_attribute(PyObject* object, PyObject* name, Ref& value);
 // md.rl, read afresh: a new reference or null.
 Ref raylib_binding();
 

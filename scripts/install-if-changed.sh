@@ -12,14 +12,14 @@ VENV=${VENV:-.venv}
 # every file except build output, hidden entries, tests, benchmarks,
 # examples, scripts, and nested distributions (installed on their own).
 _source_hash() {
-  local dir=$1 nested=() path
+  local dir=$1 skip=(-name '.*' -o -name build -o -name __pycache__) nested=() path
   while IFS= read -r path; do
-    [ "$path" = "$dir" ] || nested+=(-o -path "$path")
-  done < <(find "$dir" -mindepth 2 -name pyproject.toml -not -path '*/.*' -printf '%h\n')
-  find "$dir" \( -name '.*' -o -name build -o -name __pycache__ \
-       -o -path "$dir/tests" -o -path "$dir/bench" -o -path "$dir/examples" \
-       -o -path "$dir/scripts" "${nested[@]}" \) -prune -o -type f -print0 |
-    sort -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
+    nested+=(-o -path "$path")
+  done < <(find "$dir" -mindepth 1 \( "${skip[@]}" \) -prune \
+             -o -mindepth 2 -name pyproject.toml -printf '%h\n')
+  find "$dir" -mindepth 1 \( "${skip[@]}" -o -path "$dir/tests" -o -path "$dir/bench" \
+       -o -path "$dir/examples" -o -path "$dir/scripts" "${nested[@]}" \) -prune \
+       -o -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
 }
 
 # install_if_changed [--also FILE]... DIR [PIP_ARGS]...

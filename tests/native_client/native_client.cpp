@@ -2,6 +2,10 @@
 // header, and exposes each entry of the method table to the tests.
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
 
+#include <chrono>
+#include <cstddef>
+#include <type_traits>
+
 namespace {
 
 PyTypeObject* render_texture_type = nullptr;
@@ -135,12 +139,157 @@ PyObject* size_query(PyObject*, PyObject* args) {
   if (PyErr_Occurred()) {
     if (value != 0.0) {
       PyErr_Clear();
-      PyErr_Format(PyExc_SystemError, "failed size query answered %R", PyFloat_FromDouble(value));
+      PyObject* answer = PyFloat_FromDouble(value);
+      if (answer) PyErr_Format(PyExc_SystemError, "failed size query answered %R", answer);
+      Py_XDECREF(answer);
     }
     return nullptr;
   }
   return PyFloat_FromDouble(value);
 }
+
+// ---- Timing loops for the benchmarks ------------------------------------
+//
+// time_X(target, ..., n, floor=False) calls the table entry X n times in a C
+// loop and answers the mean ns per call. With floor true the same loop calls a
+// do-nothing function of the same signature instead, so the two figures differ
+// only by the entry's own work. The function pointer is read through a
+// volatile, so the compiler can inline neither; every call is followed by the
+// error test a real caller makes.
+
+template <typename Fn>
+struct Noop;
+
+template <typename R, typename... A>
+struct Noop<R (*)(A...)> {
+  static R call(A...) {
+    if constexpr (!std::is_void_v<R>) return R{};
+  }
+};
+
+template <typename Fn, typename... Args>
+PyObject* time_loop(Fn entry, int floor, Py_ssize_t n, Args... args) {
+  if (n <= 0) {
+    PyErr_SetString(PyExc_ValueError, "n must be positive");
+    return nullptr;
+  }
+  Fn volatile chosen = floor ? &Noop<Fn>::call : entry;
+  Fn call = chosen;
+  using Result = decltype(call(args...));
+  [[maybe_unused]] volatile double sink = 0.0;
+  auto start = std::chrono::steady_clock::now();
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if constexpr (std::is_void_v<Result>) {
+      call(args...);
+    } else {
+      sink = sink + static_cast<double>(call(args...));
+    }
+    if (PyErr_Occurred()) return nullptr;
+  }
+  std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+  return PyFloat_FromDouble(elapsed.count() / static_cast<double>(n));
+}
+
+PyObject* time_c_fast_clear(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject *object, *color;
+  Py_ssize_t n;
+  int floor = 0;
+  if (!parse(args, "OOn|p", &self, &object, &color, &n, &floor)) return nullptr;
+  return time_loop(methods->c_fast_clear, floor, n, self, color);
+}
+
+PyObject* time_fast_clear(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject *object, *color;
+  Py_ssize_t n;
+  int floor = 0;
+  if (!parse(args, "OOn|p", &self, &object, &color, &n, &floor)) return nullptr;
+  return time_loop(methods->fast_clear, floor, n, self, color, 1);
+}
+
+PyObject* time_get_width(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject* object;
+  Py_ssize_t n;
+  int floor = 0;
+  if (!parse(args, "On|p", &self, &object, &n, &floor)) return nullptr;
+  return time_loop(methods->get_width, floor, n, self, 1);
+}
+
+PyObject* time_c_fast_blit(PyObject*, PyObject* args) {
+  LmRenderTexture *self, *source;
+  PyObject *object, *source_object, *dest, *color;
+  int flip;
+  Py_ssize_t n;
+  int floor = 0;
+  if (!parse(args, "OOOiOn|p", &self, &object, &source_object, &dest, &flip, &color, &n, &floor)) {
+    return nullptr;
+  }
+  if (!(source = record(source_object))) return nullptr;
+  return time_loop(methods->c_fast_blit, floor, n, self, source, dest, flip, color);
+}
+
+PyObject* time_c_fast_lmblit(PyObject*, PyObject* args) {
+  LmRenderTexture *self, *source;
+  PyObject *object, *source_object, *dest, *color;
+  int blend_mode, flip;
+  Py_ssize_t n;
+  int floor = 0;
+  if (!parse(args, "OOOiiOn|p", &self, &object, &source_object, &dest, &blend_mode, &flip, &color,
+             &n, &floor)) {
+    return nullptr;
+  }
+  if (!(source = record(source_object))) return nullptr;
+  return time_loop(methods->c_fast_lmblit, floor, n, self, source,
+                   reinterpret_cast<LmVector2*>(dest), blend_mode, flip,
+                   reinterpret_cast<LmRect*>(color));
+}
+
+// ---- A function-like floor ----------------------------------------------
+//
+// FunctionFloor() is a do-nothing callable shaped like the module's method
+// objects: vectorcall plus the method-descriptor flag, so that `obj.noop(x)`
+// on a class holding one takes the interpreter's unbound-method path. It
+// shows what that shape costs beside a plain METH_FASTCALL method.
+
+struct FunctionFloor {
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
+};
+
+PyObject* function_floor_call(PyObject*, PyObject* const*, size_t, PyObject*) { Py_RETURN_NONE; }
+
+PyObject* function_floor_new(PyTypeObject* type, PyObject*, PyObject*) {
+  auto* self = reinterpret_cast<FunctionFloor*>(type->tp_alloc(type, 0));
+  if (self) self->vectorcall = function_floor_call;
+  return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* function_floor_get(PyObject* self, PyObject* object, PyObject*) {
+  if (object == nullptr || object == Py_None) return Py_NewRef(self);
+  return PyMethod_New(self, object);
+}
+
+PyMemberDef function_floor_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionFloor, vectorcall), Py_READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_floor_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(function_floor_new)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_floor_get)},
+    {Py_tp_members, function_floor_members},
+    {0, nullptr},
+};
+
+PyType_Spec function_floor_spec = {
+    "lmrt_native_client.FunctionFloor", sizeof(FunctionFloor), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR,
+    function_floor_slots,
+};
 
 PyMethodDef client_methods[] = {
     {"fields", fields, METH_O, nullptr},
@@ -159,6 +308,11 @@ PyMethodDef client_methods[] = {
     {"get_rect", get_rect, METH_VARARGS, nullptr},
     {"get_height", size_query<&LmRenderTextureMethods::get_height>, METH_VARARGS, nullptr},
     {"get_width", size_query<&LmRenderTextureMethods::get_width>, METH_VARARGS, nullptr},
+    {"time_c_fast_clear", time_c_fast_clear, METH_VARARGS, nullptr},
+    {"time_fast_clear", time_fast_clear, METH_VARARGS, nullptr},
+    {"time_get_width", time_get_width, METH_VARARGS, nullptr},
+    {"time_c_fast_blit", time_c_fast_blit, METH_VARARGS, nullptr},
+    {"time_c_fast_lmblit", time_c_fast_lmblit, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -169,4 +323,15 @@ PyModuleDef client_module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_lmrt_native_client() { return PyModule_Create(&client_module); }
+PyMODINIT_FUNC PyInit_lmrt_native_client() {
+  PyObject* module = PyModule_Create(&client_module);
+  if (!module) return nullptr;
+  PyObject* floor_type = PyType_FromSpec(&function_floor_spec);
+  int added = floor_type ? PyModule_AddObjectRef(module, "FunctionFloor", floor_type) : -1;
+  Py_XDECREF(floor_type);
+  if (added < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}

@@ -21,18 +21,26 @@ Native rows call the type's method table from the test client's C loop
 (lmrt_native_client.time_*), beside the same loop calling a no-op function of
 the same signature; both test the error indicator after every call.
 
+Time is the thread's CPU time (--wall: the monotonic wall clock). On a
+shared machine the wall clock also counts the time the benchmark waits for a
+core, which varied the figures by up to half between runs here; CPU time
+varied by a few percent.
+
 Each row is timed best-of-R: the floor and the operation are timed in turn in
 every repeat, so drift in machine load hits both; the loop count is chosen so
-one repeat takes about --budget seconds. The loop overhead (about 5 ns for a
+one repeat takes about --budget seconds. With --runs N the whole table is
+timed N times and each row keeps its best; the JSON keeps every run's best
+(ns_runs, floor_runs), and the table shows their spread. The loop overhead (about 5 ns for a
 Python `for`) is in both figures, so ratios are conservative. Medians are kept
 in the JSON as a measure of the noise.
 
 Usage (from the repository, after scripts/test has made .venv):
 
-    .venv/bin/python bench/bench_drawing.py                  # full run, ~30 s
+    .venv/bin/python bench/bench_drawing.py                  # full run, ~20 s
     .venv/bin/python bench/bench_drawing.py --quick          # rough, ~5 s
     .venv/bin/python bench/bench_drawing.py --only blit      # rows matching a regex
     .venv/bin/python bench/bench_drawing.py --json out.json  # also save the results
+    .venv/bin/python bench/bench_drawing.py --runs 3         # the table three times, best kept (~1 min)
     .venv/bin/python bench/bench_drawing.py --compare old.json          # run, then set beside old
     .venv/bin/python bench/bench_drawing.py --compare old.json new.json # compare two saved runs
 """
@@ -154,33 +162,33 @@ NATIVE_CASES = [
 ]
 
 
-def make_loop(statement, names):
+def make_loop(statement, names, clock):
     """A function timing n runs of `statement`, with `names` as its locals so
     that the operation and its floor pay the same for them."""
     body = "\n".join("        " + line for line in statement.splitlines())
     source = (
         f"def loop(n, {', '.join(names)}):\n"
-        f"    start = perf_counter_ns()\n"
+        f"    start = clock()\n"
         f"    for _ in range(n):\n"
         f"{body}\n"
-        f"    return perf_counter_ns() - start\n"
+        f"    return clock() - start\n"
     )
-    scope = {"perf_counter_ns": time.perf_counter_ns}
+    scope = {"clock": clock}
     exec(source, scope)
     return scope["loop"]
 
 
-def python_timer(statement, ns):
+def python_timer(statement, ns, cpu):
     """ns-per-call timer of a Python statement: timer(n) -> ns."""
     names = sorted(name for name in ns if re.search(rf"\b{name}\b", statement))
-    loop = make_loop(statement, names)
+    loop = make_loop(statement, names, time.thread_time_ns if cpu else time.perf_counter_ns)
     values = [ns[name] for name in names]
     return lambda n: loop(n, *values) / n
 
 
-def native_timer(function, args, floor):
+def native_timer(function, args, floor, cpu):
     timer = getattr(client, function)
-    return lambda n: timer(*args, n, floor)
+    return lambda n: timer(*args, n, floor, cpu)
 
 
 def calibrate(timer, budget):
@@ -217,33 +225,63 @@ def measure(operation, floor, repeats, budget):
     }
 
 
-def cases(ns):
+def cases(ns, cpu):
     """(name, operation timer, floor timer, floor description) per row."""
     for name, statement, floor in PYTHON_CASES:
-        yield name, python_timer(statement, ns), python_timer(floor, ns), floor.replace("\n", "; ")
+        yield name, python_timer(statement, ns, cpu), python_timer(floor, ns, cpu), floor.replace("\n", "; ")
     for name, function, arguments in NATIVE_CASES:
         args = arguments(ns)
         yield (
             name,
-            native_timer(function, args, False),
-            native_timer(function, args, True),
+            native_timer(function, args, False, cpu),
+            native_timer(function, args, True, cpu),
             "C no-op, same signature",
         )
 
 
 def run(options):
+    """Times every selected row, the whole table --runs times over so that a
+    burst of load on the shared machine spoils one run of a row, not all;
+    keeps each row's best, and the per-run bests as a measure of the noise."""
     standin.reset()
-    results = []
+    rows = {}
     with standin.quiet():
         ns = namespace()
-        print(f"{'operation':38} {'ns/call':>8} {'floor ns':>9} {'ratio':>6}  floor")
-        for name, operation, floor, floor_text in cases(ns):
-            if options.only and not re.search(options.only, name):
-                continue
-            row = {"name": name, "floor": floor_text, **measure(operation, floor, options.repeats, options.budget)}
-            results.append(row)
-            print(f"{name:38} {row['ns']:8.1f} {row['floor_ns']:9.1f} {row['ratio']:6.2f}  {floor_text}")
-    return results
+        selected = [row for row in cases(ns, not options.wall) if not options.only or re.search(options.only, row[0])]
+        for number in range(options.runs):
+            if options.runs > 1:
+                print(f"run {number + 1} of {options.runs}")
+            print(f"{'operation':38} {'ns/call':>8} {'floor ns':>9} {'ratio':>6}  floor")
+            for name, operation, floor, floor_text in selected:
+                timing = measure(operation, floor, options.repeats, options.budget)
+                print(f"{name:38} {timing['ns']:8.1f} {timing['floor_ns']:9.1f} {timing['ratio']:6.2f}  {floor_text}")
+                row = rows.setdefault(name, {"name": name, "floor": floor_text, "runs": []})
+                row["runs"].append(timing)
+    return [best_of(row) for row in rows.values()]
+
+
+def best_of(row):
+    """A row's best figures over all runs, with the spread of the runs."""
+    runs = row.pop("runs")
+    best = min(timing["ns"] for timing in runs)
+    floor = min(timing["floor_ns"] for timing in runs)
+    row.update(
+        ns=best,
+        floor_ns=floor,
+        ratio=best / floor,
+        ns_runs=[round(timing["ns"], 2) for timing in runs],
+        floor_runs=[round(timing["floor_ns"], 2) for timing in runs],
+        ns_median=statistics.median(timing["ns_median"] for timing in runs),
+        floor_median=statistics.median(timing["floor_median"] for timing in runs),
+    )
+    return row
+
+
+def print_table(results):
+    print(f"\nbest of all runs\n{'operation':38} {'ns/call':>8} {'floor ns':>9} {'ratio':>6} {'spread':>7}")
+    for row in results:
+        spread = max(row["ns_runs"]) / row["ns"] - 1
+        print(f"{row['name']:38} {row['ns']:8.1f} {row['floor_ns']:9.1f} {row['ratio']:6.2f} {spread:7.1%}")
 
 
 def machine():
@@ -284,8 +322,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer, shorter repeats")
     parser.add_argument("--only", metavar="PATTERN", help="only rows whose name matches this regex")
-    parser.add_argument("--repeats", type=int, help="timed runs per row, best kept (default 7)")
-    parser.add_argument("--budget", type=float, help="seconds per timed run (default 0.05)")
+    parser.add_argument("--repeats", type=int, help="timed runs per row, best kept (default 11)")
+    parser.add_argument("--budget", type=float, help="seconds per timed run (default 0.02)")
+    parser.add_argument("--wall", action="store_true", help="wall-clock time instead of thread CPU time")
+    parser.add_argument("--runs", type=int, default=1, help="times the whole table, best kept (default 1)")
     parser.add_argument("--json", metavar="PATH", help="write the results here")
     parser.add_argument(
         "--compare", nargs="+", metavar="JSON",
@@ -297,14 +337,19 @@ def main():
     if options.compare and len(options.compare) == 2:
         compare(load(options.compare[0]), load(options.compare[1]))
         return
-    options.repeats = options.repeats or (3 if options.quick else 7)
-    options.budget = options.budget or (0.01 if options.quick else 0.05)
+    options.repeats = options.repeats or (3 if options.quick else 11)
+    options.budget = options.budget or (0.01 if options.quick else 0.02)
 
     report = {
         "machine": machine(),
-        "options": {"repeats": options.repeats, "budget": options.budget, "only": options.only},
+        "options": {
+            "repeats": options.repeats, "budget": options.budget, "runs": options.runs, "only": options.only,
+            "clock": "wall" if options.wall else "thread CPU time",
+        },
         "results": run(options),
     }
+    if options.runs > 1:
+        print_table(report["results"])
     if options.json:
         with open(options.json, "w", encoding="utf-8") as file:
             json.dump(report, file, indent=1)

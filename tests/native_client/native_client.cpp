@@ -2,7 +2,8 @@
 // header, and exposes each entry of the method table to the tests.
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
 
-#include <chrono>
+#include <time.h>
+
 #include <cstddef>
 #include <type_traits>
 
@@ -150,12 +151,14 @@ PyObject* size_query(PyObject*, PyObject* args) {
 
 // ---- Timing loops for the benchmarks ------------------------------------
 //
-// time_X(target, ..., n, floor=False) calls the table entry X n times in a C
-// loop and answers the mean ns per call. With floor true the same loop calls a
-// do-nothing function of the same signature instead, so the two figures differ
-// only by the entry's own work. The function pointer is read through a
-// volatile, so the compiler can inline neither; every call is followed by the
-// error test a real caller makes.
+// time_X(target, ..., n, floor=False, cpu=True) calls the table entry X n
+// times in a C loop and answers the mean ns per call. With floor true the same
+// loop calls a do-nothing function of the same signature instead, so the two
+// figures differ only by the entry's own work. The function pointer is read
+// through a volatile, so the compiler can inline neither; every call is
+// followed by the error test a real caller makes. The clock is the thread's
+// CPU time, which time spent descheduled on a shared machine does not inflate;
+// cpu=False takes the monotonic wall clock instead.
 
 template <typename Fn>
 struct Noop;
@@ -167,18 +170,32 @@ struct Noop<R (*)(A...)> {
   }
 };
 
+double now_ns(clockid_t clock) {
+  timespec now;
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// The trailing arguments of every timer: the loop count, and the two flags.
+struct Timing {
+  Py_ssize_t n = 0;
+  int floor = 0;
+  int cpu = 1;
+};
+
 template <typename Fn, typename... Args>
-PyObject* time_loop(Fn entry, int floor, Py_ssize_t n, Args... args) {
-  if (n <= 0) {
+PyObject* time_loop(Fn entry, Timing timing, Args... args) {
+  if (timing.n <= 0) {
     PyErr_SetString(PyExc_ValueError, "n must be positive");
     return nullptr;
   }
-  Fn volatile chosen = floor ? &Noop<Fn>::call : entry;
+  clockid_t clock = timing.cpu ? CLOCK_THREAD_CPUTIME_ID : CLOCK_MONOTONIC;
+  Fn volatile chosen = timing.floor ? &Noop<Fn>::call : entry;
   Fn call = chosen;
   using Result = decltype(call(args...));
   [[maybe_unused]] volatile double sink = 0.0;
-  auto start = std::chrono::steady_clock::now();
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  double start = now_ns(clock);
+  for (Py_ssize_t i = 0; i < timing.n; ++i) {
     if constexpr (std::is_void_v<Result>) {
       call(args...);
     } else {
@@ -186,62 +203,61 @@ PyObject* time_loop(Fn entry, int floor, Py_ssize_t n, Args... args) {
     }
     if (PyErr_Occurred()) return nullptr;
   }
-  std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
-  return PyFloat_FromDouble(elapsed.count() / static_cast<double>(n));
+  return PyFloat_FromDouble((now_ns(clock) - start) / static_cast<double>(timing.n));
 }
 
 PyObject* time_c_fast_clear(PyObject*, PyObject* args) {
   LmRenderTexture* self;
   PyObject *object, *color;
-  Py_ssize_t n;
-  int floor = 0;
-  if (!parse(args, "OOn|p", &self, &object, &color, &n, &floor)) return nullptr;
-  return time_loop(methods->c_fast_clear, floor, n, self, color);
+  Timing timing;
+  if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  return time_loop(methods->c_fast_clear, timing, self, color);
 }
 
 PyObject* time_fast_clear(PyObject*, PyObject* args) {
   LmRenderTexture* self;
   PyObject *object, *color;
-  Py_ssize_t n;
-  int floor = 0;
-  if (!parse(args, "OOn|p", &self, &object, &color, &n, &floor)) return nullptr;
-  return time_loop(methods->fast_clear, floor, n, self, color, 1);
+  Timing timing;
+  if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  return time_loop(methods->fast_clear, timing, self, color, 1);
 }
 
 PyObject* time_get_width(PyObject*, PyObject* args) {
   LmRenderTexture* self;
   PyObject* object;
-  Py_ssize_t n;
-  int floor = 0;
-  if (!parse(args, "On|p", &self, &object, &n, &floor)) return nullptr;
-  return time_loop(methods->get_width, floor, n, self, 1);
+  Timing timing;
+  if (!parse(args, "On|pp", &self, &object, &timing.n, &timing.floor, &timing.cpu)) return nullptr;
+  return time_loop(methods->get_width, timing, self, 1);
 }
 
 PyObject* time_c_fast_blit(PyObject*, PyObject* args) {
   LmRenderTexture *self, *source;
   PyObject *object, *source_object, *dest, *color;
   int flip;
-  Py_ssize_t n;
-  int floor = 0;
-  if (!parse(args, "OOOiOn|p", &self, &object, &source_object, &dest, &flip, &color, &n, &floor)) {
+  Timing timing;
+  if (!parse(args, "OOOiOn|pp", &self, &object, &source_object, &dest, &flip, &color, &timing.n,
+             &timing.floor, &timing.cpu)) {
     return nullptr;
   }
   if (!(source = record(source_object))) return nullptr;
-  return time_loop(methods->c_fast_blit, floor, n, self, source, dest, flip, color);
+  return time_loop(methods->c_fast_blit, timing, self, source, dest, flip, color);
 }
 
 PyObject* time_c_fast_lmblit(PyObject*, PyObject* args) {
   LmRenderTexture *self, *source;
   PyObject *object, *source_object, *dest, *color;
   int blend_mode, flip;
-  Py_ssize_t n;
-  int floor = 0;
-  if (!parse(args, "OOOiiOn|p", &self, &object, &source_object, &dest, &blend_mode, &flip, &color,
-             &n, &floor)) {
+  Timing timing;
+  if (!parse(args, "OOOiiOn|pp", &self, &object, &source_object, &dest, &blend_mode, &flip, &color,
+             &timing.n, &timing.floor, &timing.cpu)) {
     return nullptr;
   }
   if (!(source = record(source_object))) return nullptr;
-  return time_loop(methods->c_fast_lmblit, floor, n, self, source,
+  return time_loop(methods->c_fast_lmblit, timing, self, source,
                    reinterpret_cast<LmVector2*>(dest), blend_mode, flip,
                    reinterpret_cast<LmRect*>(color));
 }

@@ -30,17 +30,19 @@ Each row is timed best-of-R: the floor and the operation are timed in turn in
 every repeat, so drift in machine load hits both; the loop count is chosen so
 one repeat takes about --budget seconds. With --runs N the whole table is
 timed N times and each row keeps its best; the JSON keeps every run's best
-(ns_runs, floor_runs), and the table shows their spread. The loop overhead (about 5 ns for a
-Python `for`) is in both figures, so ratios are conservative. Medians are kept
-in the JSON as a measure of the noise.
+(ns_runs, floor_runs) and the medians, and the table shows the spread. The
+loop overhead (a few ns for a Python `for`) is in both figures, so ratios
+understate the distance to the floor a little. Absolute figures move with
+the machine; compare runs by their ratios. bench/baseline-before.json was
+made with --runs 3.
 
 Usage (from the repository, after scripts/test has made .venv):
 
-    .venv/bin/python bench/bench_drawing.py                  # full run, ~20 s
+    .venv/bin/python bench/bench_drawing.py                  # full run, ~20 s of CPU
     .venv/bin/python bench/bench_drawing.py --quick          # rough, ~5 s
     .venv/bin/python bench/bench_drawing.py --only blit      # rows matching a regex
     .venv/bin/python bench/bench_drawing.py --json out.json  # also save the results
-    .venv/bin/python bench/bench_drawing.py --runs 3         # the table three times, best kept (~1 min)
+    .venv/bin/python bench/bench_drawing.py --runs 3         # the table three times, best kept
     .venv/bin/python bench/bench_drawing.py --compare old.json          # run, then set beside old
     .venv/bin/python bench/bench_drawing.py --compare old.json new.json # compare two saved runs
 """
@@ -299,17 +301,19 @@ def machine():
 
 
 def compare(old, new):
-    """Prints two runs side by side: ns, ratio to the floor, and new/old time."""
+    """Prints two runs side by side: ns, ratio to the floor, and how each
+    changed (new/old); the change of the ratio is the one to trust across
+    machines and loads."""
     before = {row["name"]: row for row in old["results"]}
-    print(f"\n{'operation':38} {'old ns':>8} {'new ns':>8} {'old ×fl':>8} {'new ×fl':>8} {'new/old':>8}")
+    print(f"\n{'operation':38} {'old ns':>8} {'new ns':>8} {'old ×fl':>8} {'new ×fl':>8} {'ns n/o':>7} {'×fl n/o':>7}")
     for row in new["results"]:
         was = before.get(row["name"])
         if was is None:
             print(f"{row['name']:38} {'-':>8} {row['ns']:8.1f} {'-':>8} {row['ratio']:8.2f}")
             continue
         print(
-            f"{row['name']:38} {was['ns']:8.1f} {row['ns']:8.1f} {was['ratio']:8.2f} "
-            f"{row['ratio']:8.2f} {row['ns'] / was['ns']:8.2f}"
+            f"{row['name']:38} {was['ns']:8.1f} {row['ns']:8.1f} {was['ratio']:8.2f} {row['ratio']:8.2f} "
+            f"{row['ns'] / was['ns']:7.2f} {row['ratio'] / was['ratio']:7.2f}"
         )
 
 

@@ -253,7 +253,9 @@ publish_capi(PyObject *module)
         }
         Py_DECREF(cap);
     }
-    return PyModule_Add(module, "__pyx_capi__", table);
+    int rc = PyModule_AddObjectRef(module, "__pyx_capi__", table);
+    Py_DECREF(table);
+    return rc;
 }
 
 int

@@ -51,7 +51,9 @@ check_cdata_layout(PyObject *ffi)
 {
     int ok = 0;
     PyObject *ptr = call_method(ffi, "new", "Texture *");
-    PyObject *item = ptr ? PySequence_GetItem(ptr, 0) : NULL;
+    PyObject *zero = PyLong_FromLong(0);
+    PyObject *item = ptr && zero ? PyObject_GetItem(ptr, zero) : NULL;
+    Py_XDECREF(zero);
     PyObject *cast = ptr ? PyObject_CallMethod(ffi, "cast", "sO", "uintptr_t", ptr) : NULL;
     PyObject *addr = cast ? PyNumber_Long(cast) : NULL;
     if (item != NULL && addr != NULL) {

@@ -1,0 +1,27 @@
+"""Platform choice and the guards that stand where raylib would crash."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+MAKE_TARGET = (
+    "from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture\n"
+    "from lumo_ui.fast.lmvector2.lmvector2 import LmVector2\n"
+    "LmRenderTexture(LmVector2(4, 4))\n"
+)
+
+
+@pytest.mark.parametrize("env, code, words", [
+    ({}, MAKE_TARGET, "RuntimeError: load_render_texture needs an open raylib window"),
+    ({}, "from lumo_ui.core.modules import rl\nrl.unload_render_texture(None)",
+     "TypeError: expected a raylib RenderTexture, got NoneType"),
+    ({"LUMO_PLATFORM": "vulkan"}, MAKE_TARGET, "ImportError: LUMO_PLATFORM='vulkan' names no platform"),
+])
+def test_fails_cleanly_in_a_fresh_process(env, code, words):
+    full = dict(os.environ, **env)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env=full, timeout=60)
+    assert done.returncode == 1 and words in done.stderr, done.stderr
+

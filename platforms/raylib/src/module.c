@@ -9,6 +9,8 @@ static PyMethodDef module_methods[] = {
     {"fast_blit_pro", (PyCFunction)(void (*)(void))display_fast_blit_pro, METH_FASTCALL,
      "fast_blit_pro(texture, dest, flip, color): draw a raylib Texture into the current "
      "target at (x, y), or scaled into (x, y, w, h); flip mirrors it vertically."},
+    {"_floor", raylib_floor, METH_VARARGS,
+     "_floor(kind, handle, texture, n): the raylib work of n draws, for benchmarks."},
     {NULL},
 };
 

@@ -87,6 +87,7 @@ int read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what);
 int backend_init(PyObject *module, PyObject *ffi, PyObject *lib);
 void draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint);
 PyObject *display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
+PyObject *raylib_floor(PyObject *self, PyObject *args);  /* floor.c */
 
 #define RL_WHITE ((RlColor){255, 255, 255, 255})
 #define RL_BLANK ((RlColor){0, 0, 0, 0})

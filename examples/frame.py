@@ -145,7 +145,7 @@ def main():
     path = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else OUT_DEFAULT)
     try:
         run_real(path)
-    except RuntimeError as error:
+    except (RuntimeError, ImportError, OSError) as error:  # no window, no GL, no X libraries
         print(f"no picture: {error}", file=sys.stderr)
         print("the calls the frame makes, on the recording platform:", file=sys.stderr)
         env = dict(os.environ, LUMO_PLATFORM="recording")

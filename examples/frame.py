@@ -1,10 +1,11 @@
 """One frame of a typical application, drawn with real raylib into a PNG.
 
 A sprite target (an arrow and the letter F, so that every mirror shows) is
-drawn once and then put on a canvas in eight labelled panels: a blit at a
-position, the same without flip, a blit into a larger rectangle, a tint, an
-additive blend, lmblit with an LmRect tint, a plain texture drawn through
-the window's display inside a `with canvas:` scope, and a copy.
+drawn once and then put on a canvas in ten labelled panels: a blit at a
+position and into a larger rectangle, each with flip on and off, a tint, an
+additive blend, lmblit with an LmRect tint, fast_blit and a plain texture
+drawn through the window's display inside a `with canvas:` scope, and a
+copy.
 
     python examples/frame.py [OUT.png]
 
@@ -17,6 +18,7 @@ import subprocess
 import sys
 
 PANEL = 160
+COLUMNS = 5
 SPRITE = 48
 OUT_DEFAULT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "frame.png")
 
@@ -41,36 +43,43 @@ def plain_texture(rl):
 
 
 def panel(index):
-    """Top-left corner of the sprite's place in panel `index` (4 x 2 grid)."""
-    return (index % 4) * PANEL + (PANEL - SPRITE) // 2, (index // 4) * PANEL + 40
+    """Top-left corner of the sprite's place in panel `index` (5 x 2 grid)."""
+    return (index % COLUMNS) * PANEL + (PANEL - SPRITE) // 2, (index // COLUMNS) * PANEL + 40
 
 
 def frame(rl, LmRenderTexture, LmVector2, LmRect, texture_of):
-    canvas = LmRenderTexture(LmVector2(4 * PANEL, 2 * PANEL))
+    canvas = LmRenderTexture(LmVector2(COLUMNS * PANEL, 2 * PANEL))
     sprite = LmRenderTexture(LmVector2(SPRITE, SPRITE))
     draw_sprite(rl, sprite)
     canvas.clear((24, 24, 28, 255))
-    xy = [panel(i) for i in range(8)]
+    xy = [panel(i) for i in range(2 * COLUMNS)]
+
+    def wide(i):  # a rectangle twice as wide as the sprite, 1.5 times as high
+        return (xy[i][0] - 24, xy[i][1] - 12, 2 * SPRITE, 3 * SPRITE // 2)
 
     canvas.blit(sprite, xy[0])
     canvas.blit(sprite, xy[1], flip=False)
-    canvas.blit(sprite, (xy[2][0] - 24, xy[2][1] - 12, 96, 72))
-    canvas.blit(sprite, xy[3], color=(255, 90, 90, 255))
+    canvas.blit(sprite, wide(2))
+    canvas.blit(sprite, wide(3), flip=False)
+    canvas.blit(sprite, xy[4], color=(255, 90, 90, 255))
     with canvas:
-        rl.draw_rectangle(xy[4][0] - 8, xy[4][1] - 8, SPRITE + 16, SPRITE + 16, (90, 0, 0, 255))
-    canvas.blit(sprite, xy[4], blend_mode=rl.BlendMode.BLEND_ADDITIVE)
-    canvas.lmblit(sprite, LmVector2(*xy[5]), color=LmRect(120, 200, 255, 60))
+        rl.draw_rectangle(xy[5][0] - 8, xy[5][1] - 8, SPRITE + 16, SPRITE + 16, (90, 0, 0, 255))
+    canvas.blit(sprite, xy[5], blend_mode=rl.BlendMode.BLEND_ADDITIVE)
+    canvas.lmblit(sprite, LmVector2(*xy[6]), color=LmRect(120, 200, 255, 60))
     texture = texture_of()
     with canvas:
-        canvas.fast_blit_texture(texture, xy[6], flip=False)
+        canvas.fast_blit(sprite, (xy[7][0] - 12, xy[7][1] - 12))
+        canvas.fast_blit(sprite, (xy[7][0] + 12, xy[7][1] + 12), color=(255, 255, 255, 160))
+        canvas.fast_blit_texture(texture, xy[8], flip=False)
     copied = sprite.copy()
-    canvas.blit(copied, xy[7])
+    canvas.blit(copied, xy[9])
 
-    labels = ("blit (flip=True)", "blit flip=False: mirror", "blit into a rectangle", "tint", "additive blend",
-              "lmblit, LmRect tint", "plain texture, display", "copy, then blit")
+    labels = ("blit (flip=True)", "blit flip=False: mirror", "blit into a rect",
+              "into a rect, flip=False", "tint", "additive blend", "lmblit, LmRect tint",
+              "fast_blit x2 in with", "plain texture, display", "copy, then blit")
     with canvas:
         for i, label in enumerate(labels):
-            x, y = (i % 4) * PANEL, (i // 4) * PANEL
+            x, y = (i % COLUMNS) * PANEL, (i // COLUMNS) * PANEL
             rl.draw_rectangle_lines(x + 2, y + 2, PANEL - 4, PANEL - 4, (80, 80, 90, 255))
             rl.draw_text(label, x + 10, y + 12, 10, (230, 230, 230, 255))
     return canvas, [sprite, copied], texture

@@ -25,3 +25,28 @@ def test_fails_cleanly_in_a_fresh_process(env, code, words):
                           env=full, timeout=60)
     assert done.returncode == 1 and words in done.stderr, done.stderr
 
+
+
+SIGNATURES = """
+import ctypes
+import lumo_ui.core.modules as md
+from lumo_ui.fast.raylib import lumo_raylib
+name = ctypes.pythonapi.PyCapsule_GetName
+name.restype, name.argtypes = ctypes.c_char_p, [ctypes.py_object]
+print(md.rl.__name__)
+for key, capsule in lumo_raylib.__pyx_capi__.items():
+    print(key, name(capsule).decode())
+"""
+
+
+def _platform_says(platform):
+    done = subprocess.run([sys.executable, "-c", SIGNATURES], capture_output=True, text=True,
+                          env=dict(os.environ, LUMO_PLATFORM=platform), timeout=60)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.splitlines()
+
+
+def test_both_platforms_offer_the_same_back_end_signatures():
+    real, recording = _platform_says("raylib"), _platform_says("recording")
+    assert (real[0], recording[0]) == ("lumo_rlplatform.rl", "lumo_standin.rl")
+    assert sorted(real[1:]) == sorted(recording[1:]) and len(real) == 10

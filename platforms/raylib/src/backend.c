@@ -95,9 +95,15 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
 {
     RlRenderTexture handle;
     RlColor tint;
-    if (window_guard() < 0 || check_render_target(source) < 0 ||
-        read_render_texture(((LmRenderTextureHead *)source)->render_texture, &handle) < 0 ||
-        read_rect_tint(color, &tint) < 0) {
+    if (window_guard() < 0 || check_render_target(source) < 0) {
+        return;
+    }
+    PyObject *held = ((LmRenderTextureHead *)source)->render_texture;
+    if (held == NULL) {
+        PyErr_SetString(PyExc_ValueError, "the LmRenderTexture holds no render texture");
+        return;
+    }
+    if (read_render_texture(held, &handle) < 0 || read_rect_tint(color, &tint) < 0) {
         return;
     }
     if (!PyObject_TypeCheck(position, &LmVector2Type)) {

@@ -38,8 +38,8 @@ from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture  # noqa: E402
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2  # noqa: E402
 
 QUICK = "--quick" in sys.argv
-NUMBER = 2_000 if QUICK else 20_000
-REPEAT = 3 if QUICK else 7
+NUMBER = 2_000 if QUICK else 10_000
+REPEAT = 3 if QUICK else 15
 S = int(sys.argv[sys.argv.index("--sprite") + 1]) if "--sprite" in sys.argv else 2
 
 target = LmRenderTexture(LmVector2(64, 64))

@@ -110,7 +110,11 @@ struct ArgumentCheck {
   bool none_allowed;
 };
 
-PyTypeObject* expected_type(Expect expect) {
+// The wrapper is instantiated per row and these are inlined into it, so each
+// blit's checks and binding compile to what a hand-written one would be.
+#define LMRT_INLINE [[gnu::always_inline]] inline
+
+LMRT_INLINE PyTypeObject* expected_type(Expect expect) {
   switch (expect) {
     case Expect::RenderTexture:
       return &RenderTextureType;
@@ -125,7 +129,7 @@ PyTypeObject* expected_type(Expect expect) {
 
 // A parameter declared as `tuple` takes exactly the built-in tuple; one
 // declared as an extension type takes subclasses too.
-bool check(const ArgumentCheck& rule, PyObject* value, PyObject* Names::* param) {
+LMRT_INLINE bool check(const ArgumentCheck& rule, PyObject* value, PyObject* Names::* param) {
   if (rule.expect == Expect::Unchecked || (rule.none_allowed && value == Py_None)) return true;
   PyTypeObject* type = expected_type(rule.expect);
   bool accepted = rule.expect == Expect::Tuple ? PyTuple_CheckExact(value)
@@ -145,14 +149,14 @@ struct Blit {
 
 // blend mode outermost, then texture mode on self, then the draw. Nothing is
 // ended when a later step fails: callers rely on no rollback.
-bool draw_bracketed(const Blit& blit, const BlitCall& call) {
+LMRT_INLINE bool draw_bracketed(const Blit& blit, const BlitCall& call) {
   return check_loaded(call.self) && begin_blend_mode(call.blend_mode) &&
          begin_texture_mode(call.self) && blit.draw(call) && end_texture_mode() &&
          end_blend_mode();
 }
 
 // Binds the row's parameters, in declaration order, into named fields.
-bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+LMRT_INLINE bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                PyObject* kwnames, BlitCall& call) {
   const Method& spec = method(blit.id);
   PyObject* bound[kMaxParams];
@@ -168,8 +172,8 @@ bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args, Py_ssize
   return convert_blend_mode(blend_mode, &call.blend_mode) && convert_flip(flip, &call.flip);
 }
 
-PyObject* call_blit(const Blit& blit, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) {
+template <const Blit& blit>
+PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const Method& spec = method(blit.id);
   BlitCall call;
   bool done = bind_blit(blit, self, args, nargs, kwnames, call) &&
@@ -207,6 +211,8 @@ bool draw_texture_entry(const BlitCall& call) {
   return succeeded();
 }
 
+#undef LMRT_INLINE
+
 constexpr ArgumentCheck kUnchecked{Expect::Unchecked, true};
 
 constexpr Blit kBlit{MethodId::blit, {Expect::RenderTexture, false}, {Expect::Tuple, false},
@@ -226,25 +232,25 @@ constexpr Blit kFastBlitTexture{MethodId::fast_blit_texture, kUnchecked, kUnchec
 namespace py {
 
 PyObject* blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_blit(kBlit, self, args, nargs, kwnames);
+  return call_blit<kBlit>(self, args, nargs, kwnames);
 }
 
 PyObject* lmblit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_blit(kLmblit, self, args, nargs, kwnames);
+  return call_blit<kLmblit>(self, args, nargs, kwnames);
 }
 
 PyObject* fast_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_blit(kFastBlit, self, args, nargs, kwnames);
+  return call_blit<kFastBlit>(self, args, nargs, kwnames);
 }
 
 PyObject* blit_texture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
-  return call_blit(kBlitTexture, self, args, nargs, kwnames);
+  return call_blit<kBlitTexture>(self, args, nargs, kwnames);
 }
 
 PyObject* fast_blit_texture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-  return call_blit(kFastBlitTexture, self, args, nargs, kwnames);
+  return call_blit<kFastBlitTexture>(self, args, nargs, kwnames);
 }
 
 }  // namespace py

@@ -109,7 +109,8 @@ bool bind_method(const Method& spec) {
   if (stores_default_color(spec.defaults)) {
     Py_XSETREF(module_state.default_colors[index_of(spec.id)], stored.release());
   }
-  keep_own(spec.id, function.get());
+  // An override lookup compares what it finds with the type's own object.
+  if (spec.overridable) keep_own(spec.id, function.get());
   return true;
 }
 

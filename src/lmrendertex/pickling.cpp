@@ -8,7 +8,6 @@
 
 #include "arguments.hpp"
 #include "lookup.hpp"
-#include "method_objects.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
 #include "state.hpp"

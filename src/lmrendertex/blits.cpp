@@ -130,12 +130,13 @@ LMRT_INLINE PyTypeObject* expected_type(Expect expect) {
 // A parameter declared as `tuple` takes exactly the built-in tuple; one
 // declared as an extension type takes subclasses too.
 LMRT_INLINE bool check(const ArgumentCheck& rule, PyObject* value, PyObject* Names::* param) {
-  if (rule.expect == Expect::Unchecked || (rule.none_allowed && value == Py_None)) return true;
+  if (rule.expect == Expect::Unchecked) return true;
   PyTypeObject* type = expected_type(rule.expect);
   bool accepted = rule.expect == Expect::Tuple ? PyTuple_CheckExact(value)
                                                : PyObject_TypeCheck(value, type);
-  if (!accepted) raise_incorrect_type(PyUnicode_AsUTF8(names().*param), type, value);
-  return accepted;
+  if (accepted || (rule.none_allowed && value == Py_None)) return true;
+  raise_incorrect_type(PyUnicode_AsUTF8(names().*param), type, value);
+  return false;
 }
 
 using BlitDraw = bool (*)(const BlitCall& call);

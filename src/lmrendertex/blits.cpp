@@ -135,7 +135,7 @@ LMRT_INLINE bool check(const ArgumentCheck& rule, PyObject* value, PyObject* Nam
   bool accepted = rule.expect == Expect::Tuple ? PyTuple_CheckExact(value)
                                                : PyObject_TypeCheck(value, type);
   if (accepted || (rule.none_allowed && value == Py_None)) return true;
-  raise_incorrect_type(PyUnicode_AsUTF8(names().*param), type, value);
+  if (const char* name = PyUnicode_AsUTF8(names().*param)) raise_incorrect_type(name, type, value);
   return false;
 }
 
@@ -157,8 +157,8 @@ LMRT_INLINE bool draw_bracketed(const Blit& blit, const BlitCall& call) {
 }
 
 // Binds the row's parameters, in declaration order, into named fields.
-LMRT_INLINE bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-               PyObject* kwnames, BlitCall& call) {
+LMRT_INLINE bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args,
+                           Py_ssize_t nargs, PyObject* kwnames, BlitCall& call) {
   const Method& spec = method(blit.id);
   PyObject* bound[kMaxParams];
   if (!bind(spec, args, nargs, kwnames, bound)) return false;
@@ -186,7 +186,8 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   Py_RETURN_NONE;
 }
 
-// Draws through the target's table, so a native subclass's entry is used.
+// The draws go through the target's method table, as every Python-level
+// operation reaches its native level.
 bool draw_render_texture_entry(const BlitCall& call) {
   call.self->methods->c_fast_blit(call.self, as_record(call.source), call.dest, call.flip,
                                   call.color);

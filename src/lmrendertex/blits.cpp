@@ -188,13 +188,13 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
 // The draws go through the target's method table, as every Python-level
 // operation reaches its native level.
-bool draw_render_texture_entry(const BlitCall& call) {
+LMRT_INLINE bool draw_render_texture_entry(const BlitCall& call) {
   call.self->methods->c_fast_blit(call.self, as_record(call.source), call.dest, call.flip,
                                   call.color);
   return succeeded();
 }
 
-bool draw_lmtexture_entry(const BlitCall& call) {
+LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
   call.self->methods->c_fast_lmblit(call.self, as_record(call.source),
                                     reinterpret_cast<::LmVector2*>(call.dest), call.blend_mode,
                                     call.flip, reinterpret_cast<::LmRect*>(call.color));
@@ -203,7 +203,7 @@ bool draw_lmtexture_entry(const BlitCall& call) {
 
 // Only a tuple or None may reach the display as dest; in the bracketed blit
 // the modes are begun by then, and stay begun if it fails.
-bool draw_texture_entry(const BlitCall& call) {
+LMRT_INLINE bool draw_texture_entry(const BlitCall& call) {
   if (!PyTuple_CheckExact(call.dest) && call.dest != Py_None) {
     raise_unexpected_type("tuple", call.dest);
     return false;

@@ -113,6 +113,9 @@ namespace native {
 void kill(LmRenderTexture* self, int skip_dispatch);
 }
 void render_texture_dealloc(PyObject* self);
+// The clean-up of a dying object (the type's finaliser); it runs once per
+// object, and never raises.
+void render_texture_finalize(PyObject* self);
 
 // geometry.cpp: size queries.
 namespace py {

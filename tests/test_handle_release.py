@@ -341,4 +341,6 @@ def test_the_count_keeps_no_handle_alive(log):
     handle = weakref.ref(holders[0].render_texture)
     end(holders, 1, "kill")
     holders.clear()
+    assert unloaded(log) == [handle()]
+    log.clear()
     assert handle() is None

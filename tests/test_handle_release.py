@@ -162,55 +162,41 @@ def test_duplicated_handles_are_different_objects_counted_apart(log, duplicate):
     assert log == give_back("drop", handles[0]) + give_back("kill", handles[1])
 
 
-def reinitialise(sharer, other):
-    sharer.__init__(LmVector2(2.0, 2.0))
-    return sharer.render_texture
+def flag(sharer, *values):
+    for value in values:
+        sharer.loaded = value
 
 
-def store_other(sharer, other):
-    sharer.render_texture = other
-    return other
-
-
-def delete_handle(sharer, other):
-    del sharer.render_texture
-    return None
-
-
-def set_state_with_other(sharer, other):
-    sharer.__setstate__((True, other, sharer.size))
-    return other
-
-
-NOTHING = object()  # the sharer no longer holds anything
-
-# A change to the sharer, returning what the sharer holds afterwards.
+# A change to a sharer (given a second handle), and what it holds afterwards.
 CHANGES = {
-    "loaded set false": lambda sharer, other: setattr(sharer, "loaded", False) or NOTHING,
-    "loaded set false, then true": lambda sharer, other: (
-        setattr(sharer, "loaded", False), setattr(sharer, "loaded", True), sharer.render_texture
-    )[-1],
-    "another handle stored": store_other,
-    "handle deleted": delete_handle,
-    "initialised again": reinitialise,
-    "state set unloaded": lambda sharer, other: sharer.__setstate__(
-        (False, sharer.render_texture, sharer.size)
-    ) or NOTHING,
-    "state set with another handle": set_state_with_other,
+    "loaded set false": (lambda sharer, other: flag(sharer, False), "nothing"),
+    "loaded set false, then true": (lambda sharer, other: flag(sharer, False, True), "handle"),
+    "another handle stored": (lambda sharer, other: setattr(sharer, "render_texture", other), "other"),
+    "handle deleted": (lambda sharer, other: delattr(sharer, "render_texture"), "None"),
+    "initialised again": (lambda sharer, other: sharer.__init__(LmVector2(2.0, 2.0)), "its new one"),
+    "state set unloaded": (
+        lambda sharer, other: sharer.__setstate__((False, sharer.render_texture, sharer.size)),
+        "nothing",
+    ),
+    "state set with another handle": (
+        lambda sharer, other: sharer.__setstate__((True, other, sharer.size)),
+        "other",
+    ),
 }
 
 
-@pytest.mark.parametrize("change", CHANGES.values(), ids=CHANGES)
-def test_changing_a_sharer_moves_its_hold(log, change):
+@pytest.mark.parametrize("change, holds", CHANGES.values(), ids=CHANGES)
+def test_changing_a_sharer_moves_its_hold(log, change, holds):
     holders = share(make(), copy.copy, 2)
     handle, other = holders[0].render_texture, rl.load_render_texture(4, 4)
-    kept = change(holders[1], other)
+    change(holders[1], other)
+    kept = {"handle": handle, "other": other, "None": None}.get(holds, holders[1].render_texture)
     log.clear()
     end(holders, 0, "kill")
-    assert unloaded(log) == ([] if kept is handle else [handle])
+    assert unloaded(log) == ([] if holds == "handle" else [handle])
     log.clear()
     end(holders, 1, "drop")
-    assert log == ([] if kept is NOTHING else give_back("drop", kept))
+    assert log == ([] if holds == "nothing" else give_back("drop", kept))
 
 
 @pytest.mark.parametrize("sharer", SHARERS.values(), ids=SHARERS)

@@ -51,21 +51,21 @@ void count(LmRenderTexture* self, PyObject* wanted) {
 
 }  // namespace
 
-void replace_handle(LmRenderTexture* self, PyObject* handle) {
+void replace_handle(LmRenderTexture* self, PyObject* handle) noexcept {
   PyObject* old = self->render_texture;
   self->render_texture = Py_NewRef(handle);
   count(self, wanted_handle(self));
   Py_XDECREF(old);
 }
 
-void set_loaded(LmRenderTexture* self, int loaded) {
+void set_loaded(LmRenderTexture* self, int loaded) noexcept {
   self->loaded = loaded;
   count(self, wanted_handle(self));
 }
 
-void forget(LmRenderTexture* self) { count(self, nullptr); }
+void forget(LmRenderTexture* self) noexcept { count(self, nullptr); }
 
-bool held_elsewhere(const LmRenderTexture* self) {
+bool held_elsewhere(const LmRenderTexture* self) noexcept {
   PyObject* handle = self->render_texture;
   if (handle == nullptr || handle == Py_None) return false;
   const Table& t = table();

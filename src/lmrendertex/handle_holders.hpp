@@ -8,7 +8,8 @@
 // that is counted under it owns it: each change of a record's handle or
 // loaded flag goes through the functions below, and a dying record is
 // forgotten before it releases its handle. None holds no resource and is
-// never counted.
+// never counted. Running out of memory while counting ends the process
+// rather than leaving a count that could release a live resource.
 #pragma once
 
 #include <Python.h>
@@ -20,17 +21,17 @@ namespace lmrt::holders {
 // Stores `handle` (borrowed) in the record's render_texture field. The count
 // is brought up to date before the old value is released, since that release
 // may run arbitrary code, free the old handle and reuse its address.
-void replace_handle(LmRenderTexture* self, PyObject* handle);
+void replace_handle(LmRenderTexture* self, PyObject* handle) noexcept;
 
 // Stores the record's loaded flag (0 or 1) and brings the count up to date.
-void set_loaded(LmRenderTexture* self, int loaded);
+void set_loaded(LmRenderTexture* self, int loaded) noexcept;
 
 // The record no longer holds anything, whatever its fields say: it is dying,
 // or its death's clean-up has run.
-void forget(LmRenderTexture* self);
+void forget(LmRenderTexture* self) noexcept;
 
 // True when another loaded target holds this record's handle, so this one
 // must not give it back.
-bool held_elsewhere(const LmRenderTexture* self);
+bool held_elsewhere(const LmRenderTexture* self) noexcept;
 
 }  // namespace lmrt::holders

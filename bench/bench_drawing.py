@@ -1,84 +1,365 @@
-"""Per-call cost of the drawing operations against a do-nothing C call.
+"""Per-call cost of LmRenderTexture's operations beside a do-nothing C call.
 
-Runs on the stand-in platform in quiet mode, so the back-end returns at once
-and what is measured is this module's own overhead: argument binding, checks,
-dispatch and the calls it makes. Each operation is shown beside a floor, the
-stand-in's C method `noop` called with the same arguments, and as a ratio to
-it.
+Runs on the recording platform in quiet mode: the back-end returns at once,
+so what is measured is this module's own work (argument binding, checks,
+dispatch, the calls it makes) plus whatever the stand-ins' Python code costs
+(construction, copy and pickling load render textures through it).
 
-    python bench/bench_drawing.py [--iterations N] [--repeats R]
+Python rows time the statement an application writes, `t.fast_clear(color)`:
+attribute lookup and call inside the timed loop, never a pre-bound method.
+Each row is timed beside its floor, the same statement with the operation
+replaced by the stand-in's `Floor().noop`, a METH_FASTCALL|METH_KEYWORDS C
+method that returns None at once (`f.noop(color)`). A few rows have another
+floor, given in the table: `with` against two no-op calls (enter and exit),
+construction against constructing and dropping a bare C object, the pickle
+round trip against the round trip of such an object. Property reads are set
+against `f.noop()`. The row "floor: function-like method" shows what a
+callable shaped like this module's methods (vectorcall and the
+method-descriptor flag) costs beside the plain METH_FASTCALL floor.
+
+Native rows call the type's method table from the test client's C loop
+(lmrt_native_client.time_*), beside the same loop calling a no-op function of
+the same signature; both test the error indicator after every call.
+
+Time is the thread's CPU time (--wall: the monotonic wall clock). On a
+shared machine the wall clock also counts the time the benchmark waits for a
+core, which varied the figures by up to half between runs here; CPU time
+varied by a few percent.
+
+Each row is timed best-of-R: the floor and the operation are timed in turn in
+every repeat, so drift in machine load hits both; the loop count is chosen so
+one repeat takes about --budget seconds. With --runs N the whole table is
+timed N times and each row keeps its best; the JSON keeps every run's best
+(ns_runs, floor_runs) and the medians, and the table shows the spread. The
+loop overhead (a few ns for a Python `for`) is in both figures, so ratios
+understate the distance to the floor a little. Absolute figures move with
+the machine; compare runs by their ratios. bench/baseline-before.json was
+made with --runs 3.
+
+Usage (from the repository, after scripts/test has made .venv):
+
+    .venv/bin/python bench/bench_drawing.py                  # full run, ~20 s of CPU
+    .venv/bin/python bench/bench_drawing.py --quick          # rough, ~5 s
+    .venv/bin/python bench/bench_drawing.py --only blit      # rows matching a regex
+    .venv/bin/python bench/bench_drawing.py --json out.json  # also save the results
+    .venv/bin/python bench/bench_drawing.py --runs 3         # the table three times, best kept
+    .venv/bin/python bench/bench_drawing.py --compare old.json          # run, then set beside old
+    .venv/bin/python bench/bench_drawing.py --compare old.json new.json # compare two saved runs
 """
 
 import argparse
+import datetime
+import gc
+import json
+import os
+import platform
+import re
+import statistics
+import sys
 import time
 
-import lumo_standin as standin
-from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
-from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+# The benchmark is defined on the recording stand-ins, whatever the default
+# platform of the installation is.
+os.environ["LUMO_PLATFORM"] = "recording"
+
+import pickle  # noqa: E402
+
+import lmrt_native_client as client  # noqa: E402
+import lumo_standin as standin  # noqa: E402
+from lumo_ui.fast.lmrect.lmrect import LmRect  # noqa: E402
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture  # noqa: E402
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2  # noqa: E402
 
 RED = (255, 0, 0, 255)
 
 
-def make_loop(call_text, arity):
-    """A function timing `iterations` calls of f(a0, ..., a{arity-1}); the
-    arguments are locals so the floor and the operation pay the same."""
-    params = ", ".join(f"a{i}" for i in range(arity))
-    source = (
-        f"def loop(f, iterations{', ' if params else ''}{params}):\n"
-        f"    start = perf_counter_ns()\n"
-        f"    for _ in range(iterations):\n"
-        f"        {call_text}\n"
-        f"    return perf_counter_ns() - start\n"
-    )
-    namespace = {"perf_counter_ns": time.perf_counter_ns}
-    exec(source, namespace)
-    return namespace["loop"]
+class FunctionLike:
+    """Holds a callable shaped like the module's method objects; without a
+    dict, so that the lookup costs what it costs on an extension type."""
+
+    __slots__ = ()
+    noop = client.FunctionFloor()
 
 
-def best_ns_per_call(operation, floor, args, iterations, repeats):
-    """Best ns per call of the operation and of the floor; the two are timed
-    in turn within each repeat so that drift in machine load hits both."""
-    loop = make_loop(f"f({', '.join(f'a{i}' for i in range(len(args)))})", len(args))
-    loop(operation, iterations // 10, *args)  # warm caches and the allocator
-    best_operation = best_floor = float("inf")
-    for _ in range(repeats):
-        best_floor = min(best_floor, loop(floor, iterations, *args))
-        best_operation = min(best_operation, loop(operation, iterations, *args))
-    return best_operation / iterations, best_floor / iterations
-
-
-def cases():
+def namespace():
+    """The locals every timed statement may use."""
     target = LmRenderTexture(LmVector2(256.0, 128.0))
     source = LmRenderTexture(LmVector2(64.0, 32.0))
-    position = LmVector2(10.0, 20.0)
-    texture = source.render_texture.texture
-    return [
-        ("fast_clear", target.fast_clear, (RED,)),
-        ("clear", target.clear, (RED,)),
-        ("fast_blit (x, y)", target.fast_blit, (source, (10, 20))),
-        ("fast_blit (x, y, w, h)", target.fast_blit, (source, (10, 20, 64, 32))),
-        ("blit", target.blit, (source, (10, 20))),
-        ("lmblit", target.lmblit, (source, position)),
-        ("fast_blit_texture", target.fast_blit_texture, (texture, (10, 20))),
-        ("blit_texture", target.blit_texture, (texture, (10, 20))),
-        ("copy", target.copy, ()),
-    ]
+    return {
+        "t": target,
+        "src": source,
+        "f": standin.Floor(),
+        "fl": FunctionLike(),
+        "F": standin.Floor,
+        "T": LmRenderTexture,
+        "color": RED,
+        "pos": (10, 20),
+        "rect": (10, 20, 64, 32),
+        "vec": LmVector2(10.0, 20.0),
+        "tint": LmRect(255.0, 255.0, 255.0, 0.0),
+        "tex": source.render_texture.texture,
+        "size": LmVector2(64.0, 32.0),
+        "flip": False,
+        "loads": pickle.loads,
+        "dumps": pickle.dumps,
+    }
+
+
+# (name, statement, floor statement). The floor is the same statement form
+# with a no-op in place of the operation.
+PYTHON_CASES = [
+    ("floor: function-like method", "fl.noop(color)", "f.noop(color)"),
+    ("fast_clear", "t.fast_clear(color)", "f.noop(color)"),
+    ("clear", "t.clear(color)", "f.noop(color)"),
+    ("fill", "t.fill(color)", "f.noop(color)"),
+    ("fast_blit (x, y)", "t.fast_blit(src, pos)", "f.noop(src, pos)"),
+    ("fast_blit (x, y, w, h)", "t.fast_blit(src, rect)", "f.noop(src, rect)"),
+    ("blit (x, y)", "t.blit(src, pos)", "f.noop(src, pos)"),
+    (
+        "blit (x, y, w, h) flip=, color=",
+        "t.blit(src, rect, flip=flip, color=color)",
+        "f.noop(src, rect, flip=flip, color=color)",
+    ),
+    ("lmblit", "t.lmblit(src, vec)", "f.noop(src, vec)"),
+    ("fast_blit_texture", "t.fast_blit_texture(tex, pos)", "f.noop(tex, pos)"),
+    ("blit_texture", "t.blit_texture(tex, pos)", "f.noop(tex, pos)"),
+    ("with target: pass", "with t:\n    pass", "f.noop()\nf.noop(None, None, None)"),
+    ("get_width()", "t.get_width()", "f.noop()"),
+    ("get_height()", "t.get_height()", "f.noop()"),
+    ("get_rect()", "t.get_rect()", "f.noop()"),
+    ("width", "t.width", "f.noop()"),
+    ("height", "t.height", "f.noop()"),
+    ("texture", "t.texture", "f.noop()"),
+    ("id", "t.id", "f.noop()"),
+    ("depth", "t.depth", "f.noop()"),
+    ("size", "t.size", "f.noop()"),
+    ("render_texture", "t.render_texture", "f.noop()"),
+    ("loaded", "t.loaded", "f.noop()"),
+    ("loaded = True", "t.loaded = True", "f.noop(True)"),
+    ("construction + deallocation", "T(size)", "F(size)"),
+    ("copy()", "t.copy()", "f.noop()"),
+    ("pickle round trip", "loads(dumps(t))", "loads(dumps(f))"),
+]
+
+# (name, client timer, arguments before n). Each timer takes n and a floor flag last.
+NATIVE_CASES = [
+    ("native c_fast_clear", "time_c_fast_clear", lambda ns: (ns["t"], RED)),
+    ("native fast_clear (skip_dispatch 1)", "time_fast_clear", lambda ns: (ns["t"], RED)),
+    ("native get_width", "time_get_width", lambda ns: (ns["t"],)),
+    (
+        "native c_fast_blit (x, y)",
+        "time_c_fast_blit",
+        lambda ns: (ns["t"], ns["src"], ns["pos"], 1, RED),
+    ),
+    (
+        "native c_fast_blit (x, y, w, h)",
+        "time_c_fast_blit",
+        lambda ns: (ns["t"], ns["src"], ns["rect"], 1, RED),
+    ),
+    (
+        "native c_fast_lmblit",
+        "time_c_fast_lmblit",
+        lambda ns: (ns["t"], ns["src"], ns["vec"], 0, 1, ns["tint"]),
+    ),
+]
+
+
+def make_loop(statement, names, clock):
+    """A function timing n runs of `statement`, with `names` as its locals so
+    that the operation and its floor pay the same for them."""
+    body = "\n".join("        " + line for line in statement.splitlines())
+    source = (
+        f"def loop(n, {', '.join(names)}):\n"
+        f"    start = clock()\n"
+        f"    for _ in range(n):\n"
+        f"{body}\n"
+        f"    return clock() - start\n"
+    )
+    scope = {"clock": clock}
+    exec(source, scope)
+    return scope["loop"]
+
+
+def python_timer(statement, ns, cpu):
+    """ns-per-call timer of a Python statement: timer(n) -> ns."""
+    names = sorted(name for name in ns if re.search(rf"\b{name}\b", statement))
+    loop = make_loop(statement, names, time.thread_time_ns if cpu else time.perf_counter_ns)
+    values = [ns[name] for name in names]
+    return lambda n: loop(n, *values) / n
+
+
+def native_timer(function, args, floor, cpu):
+    timer = getattr(client, function)
+    return lambda n: timer(*args, n, floor, cpu)
+
+
+def calibrate(timer, budget):
+    """A loop count making one run of `timer` take about `budget` seconds."""
+    n = 1000
+    while True:
+        cost = timer(n)
+        if n * cost >= 2e7 or n >= 10**8:  # at least 20 ms measured
+            return max(100, int(budget * 1e9 / cost))
+        n *= 10
+
+
+def measure(operation, floor, repeats, budget):
+    """Best and median ns per call of the operation and of its floor."""
+    operation(1000)  # warm caches, the allocator and the specialising interpreter
+    floor(1000)
+    n = calibrate(operation, budget)
+    n_floor = calibrate(floor, budget)
+    costs, floors = [], []
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(repeats):
+            floors.append(floor(n_floor))
+            costs.append(operation(n))
+    finally:
+        gc.enable()
+    return {
+        "ns": min(costs),
+        "ns_median": statistics.median(costs),
+        "floor_ns": min(floors),
+        "floor_median": statistics.median(floors),
+        "ratio": min(costs) / min(floors),
+    }
+
+
+def cases(ns, cpu):
+    """(name, operation timer, floor timer, floor description) per row."""
+    for name, statement, floor in PYTHON_CASES:
+        yield name, python_timer(statement, ns, cpu), python_timer(floor, ns, cpu), floor.replace("\n", "; ")
+    for name, function, arguments in NATIVE_CASES:
+        args = arguments(ns)
+        yield (
+            name,
+            native_timer(function, args, False, cpu),
+            native_timer(function, args, True, cpu),
+            "C no-op, same signature",
+        )
+
+
+def run(options):
+    """Times every selected row, the whole table --runs times over so that a
+    burst of load on the shared machine spoils one run of a row, not all;
+    keeps each row's best, and the per-run bests as a measure of the noise."""
+    standin.reset()
+    rows = {}
+    with standin.quiet():
+        ns = namespace()
+        selected = [row for row in cases(ns, not options.wall) if not options.only or re.search(options.only, row[0])]
+        for number in range(options.runs):
+            if options.runs > 1:
+                print(f"run {number + 1} of {options.runs}")
+            print(f"{'operation':38} {'ns/call':>8} {'floor ns':>9} {'ratio':>6}  floor")
+            for name, operation, floor, floor_text in selected:
+                timing = measure(operation, floor, options.repeats, options.budget)
+                print(f"{name:38} {timing['ns']:8.1f} {timing['floor_ns']:9.1f} {timing['ratio']:6.2f}  {floor_text}")
+                row = rows.setdefault(name, {"name": name, "floor": floor_text, "runs": []})
+                row["runs"].append(timing)
+    return [best_of(row) for row in rows.values()]
+
+
+def best_of(row):
+    """A row's best figures over all runs, with the spread of the runs."""
+    runs = row.pop("runs")
+    best = min(timing["ns"] for timing in runs)
+    floor = min(timing["floor_ns"] for timing in runs)
+    row.update(
+        ns=best,
+        floor_ns=floor,
+        ratio=best / floor,
+        ns_runs=[round(timing["ns"], 2) for timing in runs],
+        floor_runs=[round(timing["floor_ns"], 2) for timing in runs],
+        ns_median=statistics.median(timing["ns_median"] for timing in runs),
+        floor_median=statistics.median(timing["floor_median"] for timing in runs),
+    )
+    return row
+
+
+def print_table(results):
+    print(f"\nbest of all runs\n{'operation':38} {'ns/call':>8} {'floor ns':>9} {'ratio':>6} {'spread':>7}")
+    for row in results:
+        spread = max(row["ns_runs"]) / row["ns"] - 1
+        print(f"{row['name']:38} {row['ns']:8.1f} {row['floor_ns']:9.1f} {row['ratio']:6.2f} {spread:7.1%}")
+
+
+def machine():
+    """What the figures depend on, so that two saved runs can be judged."""
+    return {
+        "python": sys.version,
+        "implementation": platform.python_implementation(),
+        "platform": platform.platform(),
+        "machine": platform.machine(),
+        "processor": platform.processor(),
+        "cpus": os.cpu_count(),
+        "load_average": os.getloadavg(),
+        "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+    }
+
+
+def compare(old, new):
+    """Prints two runs side by side: ns, ratio to the floor, and how each
+    changed (new/old); the change of the ratio is the one to trust across
+    machines and loads."""
+    before = {row["name"]: row for row in old["results"]}
+    print(f"\n{'operation':38} {'old ns':>8} {'new ns':>8} {'old ×fl':>8} {'new ×fl':>8} {'ns n/o':>7} {'×fl n/o':>7}")
+    for row in new["results"]:
+        was = before.get(row["name"])
+        if was is None:
+            print(f"{row['name']:38} {'-':>8} {row['ns']:8.1f} {'-':>8} {row['ratio']:8.2f}")
+            continue
+        print(
+            f"{row['name']:38} {was['ns']:8.1f} {row['ns']:8.1f} {was['ratio']:8.2f} {row['ratio']:8.2f} "
+            f"{row['ns'] / was['ns']:7.2f} {row['ratio'] / was['ratio']:7.2f}"
+        )
+
+
+def load(path):
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--iterations", type=int, default=200_000)
-    parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--quick", action="store_true", help="fewer, shorter repeats")
+    parser.add_argument("--only", metavar="PATTERN", help="only rows whose name matches this regex")
+    parser.add_argument("--repeats", type=int, help="timed runs per row, best kept (default 11)")
+    parser.add_argument("--budget", type=float, help="seconds per timed run (default 0.02)")
+    parser.add_argument("--wall", action="store_true", help="wall-clock time instead of thread CPU time")
+    parser.add_argument("--runs", type=int, default=1, help="times the whole table, best kept (default 1)")
+    parser.add_argument("--json", metavar="PATH", help="write the results here")
+    parser.add_argument(
+        "--compare", nargs="+", metavar="JSON",
+        help="OLD: run, then compare with OLD; OLD NEW: compare two saved runs without running",
+    )
     options = parser.parse_args()
+    if options.compare and len(options.compare) > 2:
+        parser.error("--compare takes OLD or OLD NEW")
+    if options.compare and len(options.compare) == 2:
+        compare(load(options.compare[0]), load(options.compare[1]))
+        return
+    options.repeats = options.repeats or (3 if options.quick else 11)
+    options.budget = options.budget or (0.01 if options.quick else 0.02)
 
-    floor = standin.Floor().noop
-    standin.reset()
-    with standin.quiet():
-        print(f"{'operation':24} {'ns/call':>9} {'floor ns':>9} {'ratio':>7}")
-        for name, method, args in cases():
-            iterations = options.iterations // 10 if name == "copy" else options.iterations
-            cost, base = best_ns_per_call(method, floor, args, iterations, options.repeats)
-            print(f"{name:24} {cost:9.1f} {base:9.1f} {cost / base:7.2f}")
+    report = {
+        "machine": machine(),
+        "options": {
+            "repeats": options.repeats, "budget": options.budget, "runs": options.runs, "only": options.only,
+            "clock": "wall" if options.wall else "thread CPU time",
+        },
+        "results": run(options),
+    }
+    if options.runs > 1:
+        print_table(report["results"])
+    if options.json:
+        with open(options.json, "w", encoding="utf-8") as file:
+            json.dump(report, file, indent=1)
+            file.write("\n")
+    if options.compare:
+        compare(load(options.compare[0]), report)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,9 @@
-"""Shared fixtures: the stand-in platform's call log, fresh render targets,
-the native test client and fresh interpreters for import-time behaviour."""
+"""Shared fixtures and helpers: the stand-in platform's call log, fresh
+render targets, the native test client, fresh interpreters for import-time
+behaviour, failing at a given back-end call with reference counts checked,
+and breaking the collaborators an operation reaches at call time."""
 
+import contextlib
 import gc
 import os
 import subprocess
@@ -11,6 +14,8 @@ import traceback
 import pytest
 
 import lumo_standin as standin
+from lumo_ui.core.state import lumo_state
+from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -76,3 +81,56 @@ def run_python(code, *, optimize=False, env=None):
     full_env = dict(os.environ)
     full_env.update(env or {})
     return subprocess.run(command, capture_output=True, text=True, env=full_env, timeout=60)
+
+
+@contextlib.contextmanager
+def references_kept(*objects):
+    """The block must leave the reference counts of `objects` as it found
+    them, once the call log (which holds arguments) is cleared and the
+    cycles of raised errors' tracebacks are collected."""
+    before = [sys.getrefcount(item) for item in objects]
+    yield
+    standin.calls.clear()
+    gc.collect()
+    assert [sys.getrefcount(item) for item in objects] == before
+
+
+def fail_at_call(failing, call):
+    """Arms the stand-in call `failing` to raise, runs `call`, and checks that
+    the armed error is the one that comes out. Returns the names in the call
+    log and the module's traceback entries."""
+    error = RuntimeError("back-end failed")
+    standin.fail_at(failing, error)
+    with pytest.raises(RuntimeError) as excinfo:
+        call()
+    assert excinfo.value is error
+    return standin.names(), entries(excinfo)
+
+
+def _raising(error):
+    """A callable raising a fresh copy of `error`, so that no traceback (and
+    no argument it holds) outlives the failed call."""
+    def fail(*args):
+        raise type(error)(*error.args)
+
+    return fail
+
+
+# Ways to break what an operation reaches at call time. Each takes pytest's
+# monkeypatch and the error an armed call raises.
+BREAKAGES = {
+    "no md": lambda patch, error: patch.delattr(lm_render_tex, "md"),
+    "md without rl": lambda patch, error: patch.setattr(lm_render_tex, "md", object()),
+    "unload raises": lambda patch, error: standin.fail_at("unload_render_texture", error),
+    "window check raises": lambda patch, error: standin.fail_at("is_window_ready", error),
+    "no lumo_state": lambda patch, error: patch.delattr(lm_render_tex, "lumo_state"),
+    "lumo_state without window": lambda patch, error: patch.setattr(
+        lm_render_tex, "lumo_state", object()),
+    "display raises": lambda patch, error: patch.setattr(
+        lumo_state.window.display, "fast_blit_pro", _raising(error)),
+}
+
+
+def break_collaborator(monkeypatch, breakage, error=None):
+    """Applies the breakage named `breakage` (a key of BREAKAGES)."""
+    BREAKAGES[breakage](monkeypatch, error)

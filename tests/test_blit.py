@@ -2,15 +2,12 @@
 back-end's call log."""
 
 import collections
-import gc
 import re
-import sys
 
 import pytest
-from conftest import entries
+from conftest import break_collaborator, entries, fail_at_call, references_kept
 
 import lumo_standin as standin
-from lumo_ui.core.state import lumo_state
 from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
@@ -206,19 +203,10 @@ def test_bracketed_forms_assert_loaded(target, source, log, method):
     ],
 )
 def test_blit_stops_at_failing_call(target, source, log, failing, expected_log, expected_entries):
-    error = RuntimeError("back-end failed")
-    standin.fail_at(failing, error)
     dest, color = tuple([1, 2]), tuple([1, 2, 3, 4])
-    before = sys.getrefcount(dest), sys.getrefcount(color), sys.getrefcount(source)
-    with pytest.raises(RuntimeError) as excinfo:
-        target.blit(source, dest, 0, True, color)
-    assert excinfo.value is error
-    assert standin.names() == expected_log
-    assert entries(excinfo) == expected_entries
-    log.clear()
-    del excinfo, error
-    gc.collect()  # the error's traceback holds the stand-in's frames in a cycle
-    assert (sys.getrefcount(dest), sys.getrefcount(color), sys.getrefcount(source)) == before
+    with references_kept(dest, color, source):
+        outcome = fail_at_call(failing, lambda: target.blit(source, dest, 0, True, color))
+        assert outcome == (expected_log, expected_entries)
 
 
 @pytest.mark.parametrize("failing", ["texture", "width"])
@@ -234,11 +222,10 @@ def test_rect_draw_fails_cleanly_on_attribute_error(target, log, failing):
         expected = ZeroDivisionError
     log.clear()
     dest = tuple([1, 2, 3, 4])
-    before = sys.getrefcount(dest)
-    with pytest.raises(expected):
-        target.fast_blit(broken, dest)
-    assert log == []
-    assert sys.getrefcount(dest) == before
+    with references_kept(dest):
+        with pytest.raises(expected):
+            target.fast_blit(broken, dest)
+        assert log == []
 
 
 @pytest.mark.parametrize("dest, flip", [((1, 2), 1), ((1, 2), 0), ((1, 2, 3, 4), 5)])
@@ -393,26 +380,17 @@ def test_display_chain_is_read_at_each_call(target, log, monkeypatch):
 @pytest.mark.parametrize(
     "breakage, error, message",
     [
-        ("unbound", NameError, "^name 'lumo_state' is not defined$"),
-        ("no window", AttributeError, "window"),
-        ("raising display", KeyError, "draw"),
+        ("no lumo_state", NameError, "^name 'lumo_state' is not defined$"),
+        ("lumo_state without window", AttributeError, "window"),
+        ("display raises", KeyError, "draw"),
     ],
 )
 def test_display_failures(target, log, monkeypatch, breakage, error, message):
-    if breakage == "unbound":
-        monkeypatch.delattr(lm_render_tex, "lumo_state")
-    elif breakage == "no window":
-        monkeypatch.setattr(lm_render_tex, "lumo_state", object())
-    else:
-        def fail(*args):
-            raise KeyError("draw")
-
-        monkeypatch.setattr(lumo_state.window.display, "fast_blit_pro", fail)
+    break_collaborator(monkeypatch, breakage, KeyError("draw"))
     texture, dest = object(), tuple([1, 2])
-    before = sys.getrefcount(texture), sys.getrefcount(dest)
-    with pytest.raises(error, match=message) as excinfo:
-        target.blit_texture(texture, dest)
-    assert standin.names() == ["begin_blend_mode", "begin_texture_mode"]
-    assert entries(excinfo)[:2] == ["blit_texture", "c_fast_blit_texture"]
-    del excinfo
-    assert (sys.getrefcount(texture), sys.getrefcount(dest)) == before
+    with references_kept(texture, dest):
+        with pytest.raises(error, match=message) as excinfo:
+            target.blit_texture(texture, dest)
+        assert standin.names() == ["begin_blend_mode", "begin_texture_mode"]
+        assert entries(excinfo)[:2] == ["blit_texture", "c_fast_blit_texture"]
+        del excinfo

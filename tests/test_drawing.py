@@ -2,11 +2,9 @@
 call log."""
 
 import collections
-import gc
-import sys
 
 import pytest
-from conftest import entries, run_python
+from conftest import entries, fail_at_call, references_kept, run_python
 
 import lumo_standin as standin
 from lumo_ui.fast.lmrendertex import lm_render_tex
@@ -173,19 +171,10 @@ def test_clear_argument_errors(target, log, method, args, kwargs, message):
     ],
 )
 def test_clear_stops_at_failing_call(target, log, method, failing, expected_log, expected_entries):
-    error = RuntimeError("back-end failed")
-    standin.fail_at(failing, error)
     color = tuple([9, 9, 9, 9])
-    before = sys.getrefcount(color)
-    with pytest.raises(RuntimeError) as excinfo:
-        getattr(target, method)(color)
-    assert excinfo.value is error
-    assert standin.names() == expected_log
-    assert entries(excinfo) == expected_entries
-    log.clear()
-    del excinfo, error
-    gc.collect()  # the error's traceback holds the stand-in's frames in a cycle
-    assert sys.getrefcount(color) == before
+    with references_kept(color):
+        outcome = fail_at_call(failing, lambda: getattr(target, method)(color))
+        assert outcome == (expected_log, expected_entries)
 
 
 def test_python_override_may_call_base_without_recursion(log):

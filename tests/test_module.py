@@ -264,6 +264,55 @@ def test_import_succeeds_once_the_cause_is_gone():
     assert result.stdout.strip() == "(True, (1, 2, 3, 4))", result.stderr
 
 
+# Fails the n-th allocation of a first import, each n in a forked child, until
+# many imports in a row got past every step (some failures are absorbed on
+# the way); the child then imports again and pickles an object. Prints the n
+# whose retry went wrong.
+RETRY_AFTER_ALLOCATION_FAILURE = """
+import json, os, pickle, sys, _testcapi
+import lumo_standin, lumo_ui.core.modules, lumo_ui.presentation.color, lumo_ui.core.state
+import lumo_ui.core.annotations, lumo_ui.fast.raylib.lumo_raylib, lumo_ui.fast.lmrect.lmrect
+import lumo_ui.fast.lmshader.lmshader
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+def child(n):
+    _testcapi.set_nomemory(n, n + 1)
+    try:
+        import %(module)s
+        return 3  # the import got through
+    except BaseException:
+        pass
+    finally:
+        _testcapi.remove_mem_hooks()
+    sys.modules.pop("%(module)s", None)
+    from %(module)s import LmRenderTexture
+    target = LmRenderTexture(LmVector2(2.0, 3.0))
+    copy = pickle.loads(pickle.dumps(target))
+    whole = target.__reduce__()[1][1] == 0xd7babc0 and copy.width == 2.0
+    return 0 if whole else 1
+
+wrong, n, through = [], 0, 0
+while through < 30:
+    n += 1
+    pid = os.fork()
+    if pid == 0:
+        os._exit(child(n))
+    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    through = through + 1 if status == 3 else 0
+    if status not in (0, 3):
+        wrong.append([n, status])
+print(json.dumps({"tried": n, "wrong": wrong}))
+""" % {"module": MODULE}
+
+
+def test_import_retried_after_any_allocation_failure_makes_whole_objects():
+    pytest.importorskip("_testcapi")
+    result = run_python(RETRY_AFTER_ALLOCATION_FAILURE)
+    assert result.returncode == 0, result.stderr[-2000:]
+    outcome = json.loads(result.stdout)
+    assert outcome["tried"] > 100 and outcome["wrong"] == []
+
+
 def test_none_is_an_accepted_default_colour():
     result = run_python(f"""
         import lumo_ui.presentation.color as color

@@ -6,11 +6,10 @@ import gc
 import sys
 
 import pytest
-from conftest import entries, run_python
+from conftest import break_collaborator, entries, run_python
 
 import lumo_standin
 from lumo_standin import rl
-from lumo_ui.fast.lmrendertex import lm_render_tex as mod
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -101,19 +100,14 @@ def test_kill_refuses_arguments_before_unloading(log, call, message):
 @pytest.mark.parametrize(
     "breakage, error",
     [
-        ("unload", RuntimeError),
+        ("unload raises", RuntimeError),
         ("no md", NameError),
         ("md without rl", AttributeError),
     ],
 )
 def test_failed_kill_keeps_the_object_loaded(log, monkeypatch, breakage, error):
     target = make()
-    if breakage == "unload":
-        lumo_standin.fail_at("unload_render_texture", RuntimeError("gpu"))
-    elif breakage == "no md":
-        monkeypatch.delattr(mod, "md")
-    else:
-        monkeypatch.setattr(mod, "md", object())
+    break_collaborator(monkeypatch, breakage, RuntimeError("gpu"))
     with pytest.raises(error) as excinfo:
         target.kill()
     if breakage == "no md":
@@ -227,22 +221,21 @@ def test_dropping_an_unloaded_object_calls_nothing(log, subject):
 
 
 @pytest.mark.parametrize(
-    "breakage",
-    ["unload raises", "window check raises", "no md", "md without rl", "None handle"],
+    "breakage, error, none_handle",
+    [
+        ("unload raises", ValueError("gpu"), False),
+        ("window check raises", OSError("display"), False),
+        ("no md", None, False),
+        ("md without rl", None, False),
+        ("unload raises", TypeError("not a render texture"), True),
+    ],
 )
-def test_ordinary_errors_vanish_silently(log, capfd, unraisable, monkeypatch, breakage):
+def test_ordinary_errors_vanish_silently(log, capfd, unraisable, monkeypatch, breakage, error,
+                                         none_handle):
     target = make()
-    if breakage == "unload raises":
-        lumo_standin.fail_at("unload_render_texture", ValueError("gpu"))
-    elif breakage == "window check raises":
-        lumo_standin.fail_at("is_window_ready", OSError("display"))
-    elif breakage == "no md":
-        monkeypatch.delattr(mod, "md")
-    elif breakage == "md without rl":
-        monkeypatch.setattr(mod, "md", object())
-    else:
+    if none_handle:
         target.render_texture = None
-        lumo_standin.fail_at("unload_render_texture", TypeError("not a render texture"))
+    break_collaborator(monkeypatch, breakage, error)
     del target
     assert lumo_standin.pending_failures() == []
     assert capfd.readouterr() == ("", "")

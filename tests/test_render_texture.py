@@ -2,12 +2,11 @@
 garbage-collector support, and the record as a sibling module reads it."""
 
 import gc
-import sys
 
 import pytest
 
 import lumo_standin as standin
-from conftest import entries
+from conftest import entries, references_kept
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -83,12 +82,10 @@ def test_failed_load_stores_nothing(x, error, log):
 def test_failed_back_end_load_leaves_no_loaded_object(log):
     standin.fail_at("load_render_texture", MemoryError("no VRAM"))
     size = LmVector2(2, 2)
-    before = sys.getrefcount(size)
-    with pytest.raises(MemoryError, match="no VRAM"):
-        LmRenderTexture(size)
-    gc.collect()
-    assert sys.getrefcount(size) == before
-    assert standin.names() == ["load_render_texture"]
+    with references_kept(size):
+        with pytest.raises(MemoryError, match="no VRAM"):
+            LmRenderTexture(size)
+        assert standin.names() == ["load_render_texture"]
 
 
 def test_second_init_replaces_the_handle_without_unloading(target, log):
@@ -115,14 +112,12 @@ def test_from_rl_render_texture_adopts_the_handle(log):
     (type("H", (), {"texture": type("T", (), {"width": 640})()})(), AttributeError),
 ])
 def test_from_rl_render_texture_releases_a_half_built_object(handle, error, log):
-    before = sys.getrefcount(handle)
-    with pytest.raises(error) as excinfo:
-        LmRenderTexture.from_rl_render_texture(handle)
-    assert entries(excinfo) == ["from_rl_render_texture"]
-    del excinfo  # an AttributeError keeps the object it was raised for
-    gc.collect()
-    assert sys.getrefcount(handle) == before
-    assert log == []
+    with references_kept(handle):
+        with pytest.raises(error) as excinfo:
+            LmRenderTexture.from_rl_render_texture(handle)
+        assert entries(excinfo) == ["from_rl_render_texture"]
+        assert log == []
+        del excinfo  # an AttributeError keeps the object it was raised for
 
 
 def test_from_rl_render_texture_reports_a_failed_vector(log):

@@ -6,11 +6,10 @@
 
 namespace lmrt {
 
-void raise_argument_count(const char* func, bool exact, Py_ssize_t min, Py_ssize_t max,
-                          Py_ssize_t given) {
+void raise_argument_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given) {
   const char* qualifier;
   Py_ssize_t expected;
-  if (exact || min == max) {
+  if (min == max) {
     qualifier = "exactly";
     expected = min;
   } else if (given < min) {
@@ -26,11 +25,11 @@ void raise_argument_count(const char* func, bool exact, Py_ssize_t min, Py_ssize
 
 namespace {
 
-PyObject* param_name(const Signature& sig, int i) { return names().*(sig.params[i]); }
+PyObject* param_name(const Method& sig, int i) { return names().*(sig.params[i]); }
 
 // Index of the parameter called `key`, or -1. Interned names match by
 // pointer; other strings by value.
-int find_param(const Signature& sig, PyObject* key) {
+int find_param(const Method& sig, PyObject* key) {
   for (int i = 0; i < sig.count; ++i) {
     if (param_name(sig, i) == key) return i;
   }
@@ -48,7 +47,7 @@ struct Keywords {
   Py_ssize_t count;
 };
 
-bool bind_keywords(const Signature& sig, Py_ssize_t nargs, const Keywords& kw, PyObject** out) {
+bool bind_keywords(const Method& sig, Py_ssize_t nargs, const Keywords& kw, PyObject** out) {
   // Parameters not filled by position take their keyword; the first missing
   // required one is reported as a count error, as the interpreter does.
   for (int i = static_cast<int>(nargs); i < sig.count; ++i) {
@@ -63,7 +62,7 @@ bool bind_keywords(const Signature& sig, Py_ssize_t nargs, const Keywords& kw, P
       }
     }
     if (out[i] == nullptr && i < sig.required) {
-      raise_argument_count(sig.name, false, sig.required, sig.count, i);
+      raise_argument_count(short_name(sig), sig.required, sig.count, i);
       return false;
     }
   }
@@ -71,26 +70,27 @@ bool bind_keywords(const Signature& sig, Py_ssize_t nargs, const Keywords& kw, P
   for (Py_ssize_t k = 0; k < kw.count; ++k) {
     PyObject* key = kw.keys[k];
     if (!PyUnicode_Check(key)) {
-      PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", sig.name);
+      PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", short_name(sig));
       return false;
     }
     int index = find_param(sig, key);
     if (index >= nargs) continue;
     if (index >= 0) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", sig.name,
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", short_name(sig),
                    key);
     } else {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.name, key);
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", short_name(sig),
+                   key);
     }
     return false;
   }
   return true;
 }
 
-bool bind_positional(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+bool bind_positional(const Method& sig, PyObject* const* args, Py_ssize_t nargs,
                      Py_ssize_t nkeywords, PyObject** out) {
   if (nargs > sig.count || (nkeywords == 0 && nargs < sig.required)) {
-    raise_argument_count(sig.name, false, sig.required, sig.count, nargs);
+    raise_argument_count(short_name(sig), sig.required, sig.count, nargs);
     return false;
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -102,7 +102,7 @@ bool bind_positional(const Signature& sig, PyObject* const* args, Py_ssize_t nar
 
 namespace detail {
 
-bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind_slow(const Method& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                PyObject** out) {
   Py_ssize_t nkeywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   if (!bind_positional(sig, args, nargs, nkeywords, out)) return false;
@@ -113,7 +113,7 @@ bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
 
 }  // namespace detail
 
-bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+bool bind_tuple_dict(const Method& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
   Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   Py_ssize_t nkeywords = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
   if (!bind_positional(sig, &PyTuple_GET_ITEM(args, 0), nargs, nkeywords, out)) return false;

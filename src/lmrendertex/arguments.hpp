@@ -4,32 +4,21 @@
 
 #include <Python.h>
 
+#include "methods.hpp"
 #include "ref.hpp"
 #include "state.hpp"
 
 namespace lmrt {
 
-inline constexpr int kMaxParams = 5;
-
-// A function's parameters, all positional-or-keyword; the first `required` have
-// no default. Names point into the interned table, which exists only after
-// import has created it.
-struct Signature {
-  const char* name;
-  int count;
-  int required;
-  PyObject* Names::* params[kMaxParams];
-};
-
 namespace detail {
-bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind_slow(const Method& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                PyObject** out);
 }
 
 // Binds vectorcall arguments to out[0..sig.count) as borrowed references;
-// omitted optional parameters are left null. False with TypeError set on a
-// count or keyword error.
-inline bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+// omitted optional parameters are left null. A method without parameters
+// passes a null `out`. False with TypeError set on a count or keyword error.
+inline bool bind(const Method& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                  PyObject** out) {
   if (kwnames == nullptr && nargs >= sig.required && nargs <= sig.count) {
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -40,11 +29,10 @@ inline bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, 
 }
 
 // The same for a classic (tuple, dict) call, as __init__ receives it.
-bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+bool bind_tuple_dict(const Method& sig, PyObject* args, PyObject* kwargs, PyObject** out);
 
 // "%.200s() takes %.8s %zd positional argument%.1s (%zd given)"
-void raise_argument_count(const char* func, bool exact, Py_ssize_t min, Py_ssize_t max,
-                          Py_ssize_t given);
+void raise_argument_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given);
 
 // An int as it is, or any other object through its __int__; TypeError "an
 // integer is required" for an object without one.

@@ -2,7 +2,9 @@
 
 #include <structmember.h>
 
+#include "methods.hpp"
 #include "ref.hpp"
+#include "render_texture.hpp"
 
 namespace lmrt {
 
@@ -142,11 +144,11 @@ PyTypeObject make_function_type(const char* name, unsigned long extra_flags, des
 // Methods bind to their object like Python functions; the method-descriptor
 // flag lets `obj.method(...)` skip the bound-method allocation.
 PyTypeObject MethodFunctionType = make_function_type(
-    "lumo_ui.fast.lmrendertex.lm_render_tex.method", Py_TPFLAGS_METHOD_DESCRIPTOR,
+    LMRT_MODULE_NAME ".method", Py_TPFLAGS_METHOD_DESCRIPTOR,
     method_descr_get);
 // Static and module-level functions never bind.
 PyTypeObject PlainFunctionType = make_function_type(
-    "lumo_ui.fast.lmrendertex.lm_render_tex.function", 0, nullptr);
+    LMRT_MODULE_NAME ".function", 0, nullptr);
 
 }  // namespace
 
@@ -154,7 +156,7 @@ bool ready_function_type() {
   return PyType_Ready(&MethodFunctionType) == 0 && PyType_Ready(&PlainFunctionType) == 0;
 }
 
-PyObject* make_function(const FunctionSpec& spec, PyObject* name, PyObject* code, PyObject* defaults,
+PyObject* make_function(const Method& spec, PyObject* name, PyObject* code, PyObject* defaults,
                         PyObject* annotations) {
   bool method = spec.binding == Binding::Method;
   Ref qualname = Ref::steal(PyUnicode_FromString(spec.qualname));

@@ -6,23 +6,13 @@
 
 #include <Python.h>
 
-#include "render_texture.hpp"
+#include "method.hpp"
 
 namespace lmrt {
 
-enum class Binding {
-  Method,  // first argument is the LmRenderTexture
-  Plain,   // static and module-level functions
-};
-
-struct FunctionSpec {
-  const char* qualname;  // e.g. "LmRenderTexture.blit"
-  MethodImpl impl;
-  Binding binding;
-};
-
-// A new function object; defaults and annotations may be null (none).
-PyObject* make_function(const FunctionSpec& spec, PyObject* name, PyObject* code,
+// A new function object for a Method or Plain row; defaults and annotations
+// may be null (none).
+PyObject* make_function(const Method& spec, PyObject* name, PyObject* code,
                         PyObject* defaults, PyObject* annotations);
 
 // True if `candidate` is `function` itself or a bound method of it.

@@ -5,16 +5,15 @@
 #include <utility>
 
 #include "arguments.hpp"
+#include "lookup.hpp"
+#include "native_entries.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
 #include "state.hpp"
-#include "traceback.hpp"
 
 namespace lmrt {
 
 namespace {
-
-constexpr Signature kGetRectSignature{"get_rect", 0, 0, {}};
 
 // size.<axis> as a double. The vector is held for the lookup, which may run
 // code that replaces the field.
@@ -29,34 +28,17 @@ using AxisEntry = double (*)(LmRenderTexture*, int);
 // What tells the width query from the height query.
 struct AxisQuery {
   PyObject* Names::* axis;
-  PyObject* Names::* name;  // of the method a subclass may override
-  PyObject* OwnMethods::* own;
+  MethodId method;  // the one a subclass may override
   AxisEntry LmRenderTextureMethods::* entry;
-  Signature signature;
-  const char* function;
-  int line;
 };
 
-const AxisQuery kWidth{&Names::x,
-                       &Names::get_width,
-                       &OwnMethods::get_width,
-                       &LmRenderTextureMethods::get_width,
-                       {"get_width", 0, 0, {}},
-                       "LmRenderTexture.get_width",
-                       line::kGetWidth};
-const AxisQuery kHeight{&Names::y,
-                        &Names::get_height,
-                        &OwnMethods::get_height,
-                        &LmRenderTextureMethods::get_height,
-                        {"get_height", 0, 0, {}},
-                        "LmRenderTexture.get_height",
-                        line::kGetHeight};
+const AxisQuery kWidth{&Names::x, MethodId::get_width, &LmRenderTextureMethods::get_width};
+const AxisQuery kHeight{&Names::y, MethodId::get_height, &LmRenderTextureMethods::get_height};
 
 bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query,
                     double* out) {
   Ref result;
-  switch (call_override(self, skip_dispatch, names().*query.name, g.own.*query.own, nullptr,
-                        result)) {
+  switch (call_override(self, skip_dispatch, query.method, nullptr, result)) {
     case Dispatch::Error:
       return false;
     case Dispatch::Override:
@@ -71,7 +53,7 @@ bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& q
 double axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query) {
   double value;
   if (run_axis_query(self, skip_dispatch, query, &value)) return value;
-  add_traceback(query.function, query.line);
+  add_traceback(method(query.method));
   return 0.0;
 }
 
@@ -79,18 +61,18 @@ double axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& que
 Ref make_rect(LmRenderTexture* self) {
   double width, height;
   if (!read_axis(self, names().x, &width) || !read_axis(self, names().y, &height)) return Ref();
-  return Ref::steal(g.rect_methods->new_(0.0f, 0.0f, static_cast<float>(width),
+  return Ref::steal(module_state.rect_methods->new_(0.0f, 0.0f, static_cast<float>(width),
                                          static_cast<float>(height)));
 }
 
 // An override's rectangle stands as it comes, provided it is one (or None).
 Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
   Ref result;
-  switch (call_override(self, skip_dispatch, names().get_rect, g.own.get_rect, nullptr, result)) {
+  switch (call_override(self, skip_dispatch, MethodId::get_rect, nullptr, result)) {
     case Dispatch::Error:
       return Ref();
     case Dispatch::Override:
-      return check_convertible(result.get(), g.rect_type) ? std::move(result) : Ref();
+      return check_convertible(result.get(), module_state.rect_type) ? std::move(result) : Ref();
     case Dispatch::Own:
       return make_rect(self);
   }
@@ -100,13 +82,14 @@ Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
 // The Python level calls the native entry through the object's table.
 PyObject* python_axis_query(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, const AxisQuery& query) {
+  const Method& spec = method(query.method);
   PyObject* result = nullptr;
-  if (bind(query.signature, args, nargs, kwnames, nullptr)) {
+  if (bind(spec, args, nargs, kwnames, nullptr)) {
     LmRenderTexture* record = as_record(self);
     double value = (record->methods->*query.entry)(record, 1);
     if (!PyErr_Occurred()) result = PyFloat_FromDouble(value);
   }
-  if (result == nullptr) add_traceback(query.function, query.line);
+  if (result == nullptr) add_traceback(spec);
   return result;
 }
 
@@ -124,7 +107,7 @@ double get_height(LmRenderTexture* self, int skip_dispatch) {
 
 ::LmRect* get_rect(LmRenderTexture* self, int skip_dispatch) {
   Ref rect = run_rect_query(self, skip_dispatch);
-  if (!rect) add_traceback("LmRenderTexture.get_rect", line::kGetRect);
+  if (!rect) add_traceback(method(MethodId::get_rect));
   return reinterpret_cast<::LmRect*>(rect.release());
 }
 
@@ -141,12 +124,13 @@ PyObject* get_height(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyObject* get_rect(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const Method& get_rect = method(MethodId::get_rect);
   PyObject* rect = nullptr;
-  if (bind(kGetRectSignature, args, nargs, kwnames, nullptr)) {
+  if (bind(get_rect, args, nargs, kwnames, nullptr)) {
     LmRenderTexture* record = as_record(self);
     rect = reinterpret_cast<PyObject*>(record->methods->get_rect(record, 1));
   }
-  if (rect == nullptr) add_traceback("LmRenderTexture.get_rect", line::kGetRect);
+  if (rect == nullptr) add_traceback(get_rect);
   return rect;
 }
 

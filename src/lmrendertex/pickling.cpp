@@ -2,10 +2,13 @@
 // function, and the state tuple (loaded, render_texture, size[, __dict__]).
 // No GPU resource is touched in either direction: the handle travels as a
 // plain object.
+#include "pickling.hpp"
+
 #include <Python.h>
 
 #include "arguments.hpp"
 #include "handle_holders.hpp"
+#include "lookup.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
 #include "state.hpp"
@@ -14,23 +17,8 @@
 namespace lmrt {
 namespace {
 
-// Layout checksums of the member list "loaded render_texture size" that stored
-// pickles may carry (SHA-256, SHA-1 and MD5 digests); new pickles carry the first.
-constexpr long long kChecksums[] = {0xd7babc0, 0x80a1750, 0x4dee0a1};
-
 constexpr Py_ssize_t kStateFields = 3;
-
-const Signature kReduceSignature{"__reduce_cython__", 0, 0, {}};
-const Signature kSetstateSignature{"__setstate_cython__", 1, 1, {&Names::pyx_state}};
-const Signature kUnpickleSignature{
-    "__pyx_unpickle_LmRenderTexture",
-    3,
-    3,
-    {&Names::pyx_type, &Names::pyx_checksum, &Names::pyx_state}};
-
-void add_pickle_traceback(const char* function) {
-  add_traceback(function, line::kPickle, kStringSource);
-}
+constexpr const char* kStateMembers = "loaded, render_texture, size";
 
 // ---- reduce ----
 
@@ -63,15 +51,15 @@ Ref reduce_value(PyObject* self) {
                                     dict.get()));
     if (!state) return {};
   }
-  Ref unpickle = Ref::steal(lookup_global(names().pyx_unpickle));
+  Ref unpickle = Ref::steal(lookup_global(method_name(MethodId::unpickle)));
   if (!unpickle) return {};
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
   if (use_setstate) {
-    Ref arguments = Ref::steal(PyTuple_Pack(3, type, g.checksum, Py_None));
+    Ref arguments = Ref::steal(PyTuple_Pack(3, type, module_state.checksum, Py_None));
     if (!arguments) return {};
     return Ref::steal(PyTuple_Pack(3, unpickle.get(), arguments.get(), state.get()));
   }
-  Ref arguments = Ref::steal(PyTuple_Pack(3, type, g.checksum, state.get()));
+  Ref arguments = Ref::steal(PyTuple_Pack(3, type, module_state.checksum, state.get()));
   if (!arguments) return {};
   return Ref::steal(PyTuple_Pack(2, unpickle.get(), arguments.get()));
 }
@@ -99,7 +87,7 @@ bool apply_state(LmRenderTexture* self, PyObject* state) {
   holders::set_loaded(self, loaded);
   holders::replace_handle(self, PyTuple_GET_ITEM(state, 1));
   PyObject* size = PyTuple_GET_ITEM(state, 2);
-  if (!check_convertible(size, g.vector_type)) return false;
+  if (!check_convertible(size, module_state.vector_type)) return false;
   replace_field(self->size, size);
   if (PyTuple_GET_SIZE(state) <= kStateFields) return true;
   PyObject* extra = PyTuple_GET_ITEM(state, kStateFields);
@@ -108,9 +96,13 @@ bool apply_state(LmRenderTexture* self, PyObject* state) {
   return update_instance_dict(as_object(self), extra);
 }
 
+// The routine shared by unpickling and the set-state operation; its entry
+// is named after the unpickling function it serves.
+constexpr const char* kSetStateRoutine = "__pyx_unpickle_LmRenderTexture__set_state";
+
 bool set_state(LmRenderTexture* self, PyObject* state) {
   if (apply_state(self, state)) return true;
-  add_pickle_traceback("__pyx_unpickle_LmRenderTexture__set_state");
+  add_traceback(kSetStateRoutine, line::kPickle, kStringSource);
   return false;
 }
 
@@ -119,7 +111,7 @@ bool set_state(LmRenderTexture* self, PyObject* state) {
 bool checked_setstate(LmRenderTexture* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
   PyObject* state;
-  if (!bind(kSetstateSignature, args, nargs, kwnames, &state)) return false;
+  if (!bind(method(MethodId::setstate), args, nargs, kwnames, &state)) return false;
   if (state == Py_None) {
     PyErr_SetString(PyExc_TypeError,
                     "cannot pass None into a C function argument that is declared 'not None'");
@@ -143,7 +135,7 @@ bool as_checksum(PyObject* value, long long* out) {
 }
 
 bool is_known_checksum(long long checksum) {
-  for (long long known : kChecksums) {
+  for (long long known : kLayoutChecksums) {
     if (checksum == known) return true;
   }
   return false;
@@ -166,10 +158,10 @@ void raise_incompatible_checksum(long long checksum) {
   Ref error_type = import_pickle_error();
   if (!error_type) return;
   auto low_bits = static_cast<unsigned int>(static_cast<unsigned long long>(checksum) & 0xffffffffu);
-  Ref message = Ref::steal(PyUnicode_FromFormat(
-      "Incompatible checksums (0x%x vs (0xd7babc0, 0x80a1750, 0x4dee0a1) = "
-      "(loaded, render_texture, size))",
-      low_bits));
+  auto known = [](int i) { return static_cast<unsigned int>(kLayoutChecksums[i]); };
+  Ref message = Ref::steal(
+      PyUnicode_FromFormat("Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))", low_bits,
+                           known(0), known(1), known(2), kStateMembers));
   if (!message) return;
   Ref error = Ref::steal(PyObject_CallOneArg(error_type.get(), message.get()));
   if (!error) return;
@@ -219,30 +211,92 @@ Ref unpickle_object(PyObject* type, PyObject* checksum_object, PyObject* state) 
 namespace py {
 
 PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* unused[1];
+  const Method& reduce = method(MethodId::reduce);
   Ref result;
-  if (bind(kReduceSignature, args, nargs, kwnames, unused)) result = reduce_value(self);
-  if (!result) add_pickle_traceback("LmRenderTexture.__reduce_cython__");
+  if (bind(reduce, args, nargs, kwnames, nullptr)) result = reduce_value(self);
+  if (!result) add_traceback(reduce);
   return result.release();
 }
 
 PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   if (!checked_setstate(as_record(self), args, nargs, kwnames)) {
-    add_pickle_traceback("LmRenderTexture.__setstate_cython__");
+    add_traceback(method(MethodId::setstate));
     return nullptr;
   }
   Py_RETURN_NONE;
 }
 
 PyObject* unpickle(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* bound[3];
+  const Method& unpickle = method(MethodId::unpickle);
+  PyObject* bound[3];  // __pyx_type, __pyx_checksum, __pyx_state
   Ref result;
-  if (bind(kUnpickleSignature, args, nargs, kwnames, bound)) {
+  if (bind(unpickle, args, nargs, kwnames, bound)) {
     result = unpickle_object(bound[0], bound[1], bound[2]);
   }
-  if (!result) add_pickle_traceback("__pyx_unpickle_LmRenderTexture");
+  if (!result) add_traceback(unpickle);
   return result.release();
 }
 
 }  // namespace py
+
+// ---- the standard hooks ----
+
+namespace {
+
+PyObject* type_dict() { return RenderTextureType.tp_dict; }
+
+bool has_name(PyObject* function, PyObject* name) {
+  Ref function_name = Ref::steal(PyObject_GetAttr(function, names().dunder_name));
+  if (!function_name) {
+    PyErr_Clear();
+    return false;
+  }
+  int equal = PyObject_RichCompareBool(function_name.get(), name, Py_EQ);
+  if (equal < 0) PyErr_Clear();
+  return equal > 0;
+}
+
+// Moves `own_name` to `standard` when the type still has the inherited (or
+// already our) operation there.
+bool wire_hook(PyObject* standard, PyObject* own_name, PyObject* inherited) {
+  Ref current = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&RenderTextureType), standard));
+  if (!current) PyErr_Clear();
+  if (current && current.get() != inherited && !has_name(current.get(), own_name)) return true;
+  PyObject* operation = PyDict_GetItemWithError(type_dict(), own_name);
+  if (operation == nullptr) return !PyErr_Occurred() && current;
+  Ref keep = Ref::own(operation);
+  return PyDict_SetItem(type_dict(), standard, operation) == 0 &&
+         PyDict_DelItem(type_dict(), own_name) == 0;
+}
+
+bool wire_pickling_once() {
+  PyObject* type = reinterpret_cast<PyObject*>(&RenderTextureType);
+  PyObject* object_type = reinterpret_cast<PyObject*>(&PyBaseObject_Type);
+  if (PyDict_GetItemWithError(type_dict(), names().dunder_getstate)) return true;
+  if (PyErr_Occurred()) return false;
+  Ref object_reduce_ex = Ref::steal(PyObject_GetAttr(object_type, names().dunder_reduce_ex));
+  Ref reduce_ex = Ref::steal(PyObject_GetAttr(type, names().dunder_reduce_ex));
+  if (!object_reduce_ex || !reduce_ex) return false;
+  if (reduce_ex.get() != object_reduce_ex.get()) return true;
+  Ref object_reduce = Ref::steal(PyObject_GetAttr(object_type, names().dunder_reduce));
+  if (!object_reduce) return false;
+  // object has __setstate__ nowhere, so "inherited" there means absent.
+  bool wired =
+      wire_hook(names().dunder_reduce, method_name(MethodId::reduce), object_reduce.get()) &&
+      wire_hook(names().dunder_setstate, method_name(MethodId::setstate), nullptr);
+  PyType_Modified(&RenderTextureType);
+  return wired;
+}
+
+}  // namespace
+
+bool wire_pickling() {
+  if (wire_pickling_once()) return true;
+  if (!PyErr_Occurred()) {
+    PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
+                 RenderTextureType.tp_name);
+  }
+  return false;
+}
+
 }  // namespace lmrt

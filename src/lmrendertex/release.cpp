@@ -7,19 +7,17 @@
 
 #include "arguments.hpp"
 #include "handle_holders.hpp"
+#include "lookup.hpp"
+#include "native_entries.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
 #include "state.hpp"
-#include "traceback.hpp"
 
 namespace lmrt {
 
 namespace {
 
-constexpr Signature kKillSignature{"kill", 0, 0, {}};
-
-constexpr const char* kDeallocContext =
-    "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture.__dealloc__";
+constexpr const char* kDeallocContext = LMRT_MODULE_NAME ".LmRenderTexture.__dealloc__";
 
 // md.rl.unload_render_texture(self.render_texture). The handle is held for the
 // call: the binding may run code that replaces the field.
@@ -42,7 +40,7 @@ bool unload_checked(LmRenderTexture* self) {
 // A subclass's override of kill, when there is one, replaces the body.
 bool run_kill(LmRenderTexture* self, int skip_dispatch) {
   Ref result;
-  Dispatch dispatch = call_override(self, skip_dispatch, names().kill, g.own.kill, nullptr, result);
+  Dispatch dispatch = call_override(self, skip_dispatch, MethodId::kill, nullptr, result);
   if (dispatch != Dispatch::Own) return dispatch == Dispatch::Override;
   return unload_checked(self);
 }
@@ -160,7 +158,7 @@ void render_texture_dealloc(PyObject* self) {
 namespace native {
 
 void kill(LmRenderTexture* self, int skip_dispatch) {
-  if (!run_kill(self, skip_dispatch)) add_traceback("LmRenderTexture.kill", line::kKill);
+  if (!run_kill(self, skip_dispatch)) add_traceback(method(MethodId::kill));
 }
 
 }  // namespace native
@@ -168,12 +166,13 @@ void kill(LmRenderTexture* self, int skip_dispatch) {
 namespace py {
 
 PyObject* kill(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (bind(kKillSignature, args, nargs, kwnames, nullptr)) {
+  const Method& kill = method(MethodId::kill);
+  if (bind(kill, args, nargs, kwnames, nullptr)) {
     LmRenderTexture* record = as_record(self);
     record->methods->kill(record, 1);
     if (!PyErr_Occurred()) Py_RETURN_NONE;
   }
-  add_traceback("LmRenderTexture.kill", line::kKill);
+  add_traceback(kill);
   return nullptr;
 }
 

@@ -3,8 +3,9 @@
 #include "render_texture.hpp"
 
 #include "arguments.hpp"
-#include "function.hpp"
 #include "handle_holders.hpp"
+#include "lookup.hpp"
+#include "native_entries.hpp"
 #include "traceback.hpp"
 
 namespace lmrt {
@@ -28,59 +29,13 @@ void fill_method_table() {
   method_table.new_ = native::new_;
 }
 
-PyObject* lookup_builtin(PyObject* name) {
-  PyObject* value = PyObject_GetAttr(g.builtins, name);
-  if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-  }
-  return value;
-}
-
-PyObject* lookup_global(PyObject* name) {
-  PyObject* value = PyDict_GetItemWithError(g.dict, name);
-  if (value != nullptr) return Py_NewRef(value);
-  return PyErr_Occurred() ? nullptr : lookup_builtin(name);
-}
-
-int optional_attribute(PyObject* object, PyObject* name, Ref& value) {
-  value = Ref::steal(PyObject_GetAttr(object, name));
-  if (value) return 1;
-  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-  PyErr_Clear();
-  return 0;
-}
-
-Ref raylib_binding() {
-  Ref md = Ref::steal(lookup_global(names().md));
-  if (!md) return md;
-  return Ref::steal(PyObject_GetAttr(md.get(), names().rl));
-}
-
-Dispatch call_override(LmRenderTexture* self, int skip_dispatch, PyObject* name,
-                       PyObject* own_method, PyObject* argument, Ref& result) {
-  // Only a class defined in Python can override; an exact LmRenderTexture
-  // pays no lookup.
-  PyTypeObject* type = Py_TYPE(self);
-  if (skip_dispatch || (type->tp_dictoffset == 0 &&
-                        !PyType_HasFeature(type, Py_TPFLAGS_IS_ABSTRACT | Py_TPFLAGS_HEAPTYPE))) {
-    return Dispatch::Own;
-  }
-  Ref found = Ref::steal(PyObject_GetAttr(as_object(self), name));
-  if (!found) return Dispatch::Error;
-  if (is_same_function(found.get(), own_method)) return Dispatch::Own;
-  result = Ref::steal(argument ? PyObject_CallOneArg(found.get(), argument)
-                               : PyObject_CallNoArgs(found.get()));
-  return result ? Dispatch::Override : Dispatch::Error;
-}
-
 // ---------------------------------------------------------------------------
 // Allocation and construction
 
 LmRenderTexture* allocate(PyTypeObject* type) {
   // A failed import can leave the type reachable (through the namespace its
   // traceback entries keep) without the collaborators every operation needs.
-  if (!g.initialised) {
+  if (!module_state.initialised) {
     PyErr_Format(PyExc_RuntimeError, "%s was not imported successfully", kModuleName);
     return nullptr;
   }
@@ -128,10 +83,6 @@ bool load(LmRenderTexture* self, PyObject* size) {
   return true;
 }
 
-constexpr Signature kInitSignature{"__init__", 1, 1, {&Names::size}};
-constexpr Signature kFromRlSignature{
-    "from_rl_render_texture", 1, 1, {&Names::rl_render_texture}};
-
 // The handle's texture dimension as a double.
 bool texture_dimension(PyObject* handle, PyObject* name, double* out) {
   Ref texture = Ref::steal(PyObject_GetAttr(handle, names().texture));
@@ -146,7 +97,7 @@ bool adopt(LmRenderTexture* self, PyObject* handle) {
   double width, height;
   if (!texture_dimension(handle, names().width, &width)) return false;
   if (!texture_dimension(handle, names().height, &height)) return false;
-  Ref size = Ref::steal(g.vector_methods->new_(width, height));
+  Ref size = Ref::steal(module_state.vector_methods->new_(width, height));
   if (!size) return false;
   replace_field(self->size, size.get());
   holders::set_loaded(self, 1);
@@ -156,12 +107,14 @@ bool adopt(LmRenderTexture* self, PyObject* handle) {
 }  // namespace
 
 int render_texture_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const Method& init = method(MethodId::init);
   PyObject* size;
-  if (bind_tuple_dict(kInitSignature, args, kwargs, &size) &&
-      check_argument_type(size, g.vector_type, false, "size") && load(as_record(self), size)) {
+  if (bind_tuple_dict(init, args, kwargs, &size) &&
+      check_argument_type(size, module_state.vector_type, false, "size") &&
+      load(as_record(self), size)) {
     return 0;
   }
-  add_traceback("LmRenderTexture.__init__", line::kInit);
+  add_traceback(init);
   return -1;
 }
 
@@ -189,14 +142,15 @@ namespace py {
 
 PyObject* from_rl_render_texture(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
+  const Method& from_rl = method(MethodId::from_rl_render_texture);
   PyObject* handle;
   Ref self;
-  if (bind(kFromRlSignature, args, nargs, kwnames, &handle)) {
+  if (bind(from_rl, args, nargs, kwnames, &handle)) {
     self = Ref::steal(as_object(allocate(&RenderTextureType)));
     // A half-built object is released with loaded 0, so nothing is unloaded.
     if (self && !adopt(as_record(self.get()), handle)) self = Ref();
   }
-  if (!self) add_traceback("LmRenderTexture.from_rl_render_texture", line::kFromRl);
+  if (!self) add_traceback(from_rl);
   return self.release();
 }
 
@@ -244,7 +198,7 @@ int set_render_texture(PyObject* self, PyObject* value, void*) {
 PyObject* get_size(PyObject* self, void*) { return Py_NewRef(as_record(self)->size); }
 
 int set_size(PyObject* self, PyObject* value, void*) {
-  if (value != nullptr && !check_convertible(value, g.vector_type)) {
+  if (value != nullptr && !check_convertible(value, module_state.vector_type)) {
     add_traceback("LmRenderTexture.size.__set__", line::kProperty);
     return -1;
   }
@@ -322,7 +276,7 @@ int render_texture_clear(PyObject* self) {
 
 PyTypeObject make_render_texture_type() {
   PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
-  type.tp_name = "lumo_ui.fast.lmrendertex.lm_render_tex.LmRenderTexture";
+  type.tp_name = LMRT_MODULE_NAME ".LmRenderTexture";
   type.tp_basicsize = sizeof(LmRenderTexture);
   type.tp_dealloc = render_texture_dealloc;
   type.tp_finalize = render_texture_finalize;

@@ -6,10 +6,13 @@
 #include <Python.h>
 
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
+#include "method.hpp"
 
 namespace lmrt {
 
-inline constexpr const char* kModuleName = "lumo_ui.fast.lmrendertex.lm_render_tex";
+// The module's import path; the macro serves names built from it at compile time.
+#define LMRT_MODULE_NAME "lumo_ui.fast.lmrendertex.lm_render_tex"
+inline constexpr const char* kModuleName = LMRT_MODULE_NAME;
 
 // Records of the collaborator types, as their modules declare them. Only the
 // sizes are checked here; the back-end reads the fields.
@@ -54,7 +57,8 @@ struct Backend {
                                  int flip);
 };
 
-// Interned names: identifier, text.
+// Interned names: identifier, text. The methods' own names are interned from
+// their descriptors.
 #define LMRT_NAMES(X)                                       \
   X(md, "md")                                               \
   X(rl, "rl")                                               \
@@ -67,7 +71,6 @@ struct Backend {
   X(depth, "depth")                                         \
   X(size, "size")                                           \
   X(render_texture, "render_texture")                       \
-  X(loaded, "loaded")                                       \
   X(load_render_texture, "load_render_texture")             \
   X(unload_render_texture, "unload_render_texture")         \
   X(is_window_ready, "is_window_ready")                     \
@@ -88,20 +91,6 @@ struct Backend {
   X(exc_type, "exc_type")                                   \
   X(exc_val, "exc_val")                                     \
   X(exc_tb, "exc_tb")                                       \
-  X(from_rl_render_texture, "from_rl_render_texture")       \
-  X(blit, "blit")                                           \
-  X(lmblit, "lmblit")                                       \
-  X(fast_blit, "fast_blit")                                 \
-  X(blit_texture, "blit_texture")                           \
-  X(fast_blit_texture, "fast_blit_texture")                 \
-  X(clear, "clear")                                         \
-  X(fast_clear, "fast_clear")                               \
-  X(fill, "fill")                                           \
-  X(kill, "kill")                                           \
-  X(get_rect, "get_rect")                                   \
-  X(get_height, "get_height")                               \
-  X(get_width, "get_width")                                 \
-  X(copy, "copy")                                           \
   X(self, "self")                                           \
   X(object, "object")                                       \
   X(update, "update")                                       \
@@ -110,32 +99,15 @@ struct Backend {
   X(pyx_checksum, "__pyx_checksum")                         \
   X(pyx_vtable, "__pyx_vtable__")                           \
   X(pyx_capi, "__pyx_capi__")                               \
-  X(pyx_unpickle, "__pyx_unpickle_LmRenderTexture")         \
-  X(reduce_cython, "__reduce_cython__")                     \
-  X(setstate_cython, "__setstate_cython__")                 \
   X(dunder_reduce, "__reduce__")                            \
   X(dunder_reduce_ex, "__reduce_ex__")                      \
   X(dunder_setstate, "__setstate__")                        \
   X(dunder_getstate, "__getstate__")                        \
   X(dunder_dict, "__dict__")                                \
   X(dunder_new, "__new__")                                  \
-  X(dunder_enter, "__enter__")                              \
-  X(dunder_exit, "__exit__")                                \
-  X(dunder_init, "__init__")                                \
-  X(dunder_builtins, "__builtins__")                        \
   X(dunder_debug, "__debug__")                              \
   X(dunder_test, "__test__")                                \
-  X(dunder_loader, "__loader__")                            \
-  X(dunder_file, "__file__")                                \
-  X(dunder_package, "__package__")                          \
-  X(dunder_path, "__path__")                                \
   X(dunder_name, "__name__")                                \
-  X(dunder_module, "__module__")                            \
-  X(loader, "loader")                                       \
-  X(origin, "origin")                                       \
-  X(parent, "parent")                                       \
-  X(name, "name")                                           \
-  X(submodule_search_locations, "submodule_search_locations") \
   X(staticmethod, "staticmethod")                           \
   X(LmRenderTexture, "LmRenderTexture")                     \
   X(LmVector2, "LmVector2")                                 \
@@ -144,34 +116,12 @@ struct Backend {
   X(Annotations, "Annotations")                             \
   X(PickleError, "PickleError")                             \
   X(pickle, "pickle")                                       \
-  X(module_name, "lumo_ui.fast.lmrendertex.lm_render_tex")
+  X(module_name, kModuleName)
 
 struct Names {
 #define LMRT_DECLARE_NAME(ident, text) PyObject* ident;
   LMRT_NAMES(LMRT_DECLARE_NAME)
 #undef LMRT_DECLARE_NAME
-};
-
-// The Python-level method objects of the type; an override lookup that finds
-// one of these runs the native body instead of calling back into Python.
-struct OwnMethods {
-  PyObject* clear;
-  PyObject* fast_clear;
-  PyObject* fill;
-  PyObject* kill;
-  PyObject* get_rect;
-  PyObject* get_height;
-  PyObject* get_width;
-};
-
-// Default colours read once at import; later changes to Color.White do not
-// reach them.
-struct DefaultColors {
-  PyObject* blit;
-  PyObject* lmblit;  // the module constant lm_render_tex_base_color
-  PyObject* fast_blit;
-  PyObject* blit_texture;
-  PyObject* fast_blit_texture;
 };
 
 struct State {
@@ -181,7 +131,7 @@ struct State {
   bool initialised;
   bool assertions;  // truth of __debug__ at import
   Names names;
-  PyObject* checksum;  // 226208704, shared by every reduce value
+  PyObject* checksum;  // of the current record layout, shared by every reduce value
   PyObject* clear_color;      // (0, 0, 0, 0), the fill colour of copy
   PyObject* origin_position;  // (0, 0), where copy draws its source
   PyTypeObject* vector_type;
@@ -191,13 +141,21 @@ struct State {
   PyTypeObject* shader_type;
   Backend backend;
   PyObject* base_color;  // lm_render_tex_base_color; None until set at import
-  DefaultColors defaults;
-  OwnMethods own;
-  PyObject* unpickle_function;
+  // Per row of kMethods: the interned name; the function object as bound,
+  // kept for the overridable methods (what an override lookup compares with),
+  // the pickling operations and the unpickling function; and the stored
+  // default colour of the rows whose defaults read one at import. Null where
+  // a row has none. Later changes to Color.White do not reach the stored
+  // defaults.
+  PyObject* method_names[kMethodCount];
+  PyObject* method_objects[kMethodCount];
+  PyObject* default_colors[kMethodCount];
 };
 
-extern State g;
+extern State module_state;
 
-inline const Names& names() { return g.names; }
+inline const Names& names() { return module_state.names; }
+inline PyObject* method_name(MethodId id) { return module_state.method_names[index_of(id)]; }
+inline PyObject* method_object(MethodId id) { return module_state.method_objects[index_of(id)]; }
 
 }  // namespace lmrt

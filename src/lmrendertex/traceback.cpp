@@ -12,7 +12,7 @@ void add_traceback_entry(const char* full_name, int line, const char* file) {
   // Building the entry must not see the exception it decorates.
   PyObject* exc = PyErr_GetRaisedException();
   Ref code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(file, full_name, line)));
-  Ref globals = g.dict ? Ref::own(g.dict) : Ref::steal(PyDict_New());
+  Ref globals = module_state.dict ? Ref::own(module_state.dict) : Ref::steal(PyDict_New());
   Ref frame;
   if (code && globals) {
     frame = Ref::steal(reinterpret_cast<PyObject*>(PyFrame_New(

@@ -2,6 +2,11 @@
 // header, and exposes each entry of the method table to the tests.
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
 
+#include <time.h>
+
+#include <cstddef>
+#include <type_traits>
+
 namespace {
 
 PyTypeObject* render_texture_type = nullptr;
@@ -135,12 +140,172 @@ PyObject* size_query(PyObject*, PyObject* args) {
   if (PyErr_Occurred()) {
     if (value != 0.0) {
       PyErr_Clear();
-      PyErr_Format(PyExc_SystemError, "failed size query answered %R", PyFloat_FromDouble(value));
+      PyObject* answer = PyFloat_FromDouble(value);
+      if (answer) PyErr_Format(PyExc_SystemError, "failed size query answered %R", answer);
+      Py_XDECREF(answer);
     }
     return nullptr;
   }
   return PyFloat_FromDouble(value);
 }
+
+// ---- Timing loops for the benchmarks ------------------------------------
+//
+// time_X(target, ..., n, floor=False, cpu=True) calls the table entry X n
+// times in a C loop and answers the mean ns per call. With floor true the same
+// loop calls a do-nothing function of the same signature instead, so the two
+// figures differ only by the entry's own work. The function pointer is read
+// through a volatile, so the compiler can inline neither; every call is
+// followed by the error test a real caller makes. The clock is the thread's
+// CPU time, which time spent descheduled on a shared machine does not inflate;
+// cpu=False takes the monotonic wall clock instead.
+
+template <typename Fn>
+struct Noop;
+
+template <typename R, typename... A>
+struct Noop<R (*)(A...)> {
+  static R call(A...) {
+    if constexpr (!std::is_void_v<R>) return R{};
+  }
+};
+
+double now_ns(clockid_t clock) {
+  timespec now;
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// The trailing arguments of every timer: the loop count, and the two flags.
+struct Timing {
+  Py_ssize_t n = 0;
+  int floor = 0;
+  int cpu = 1;
+};
+
+template <typename Fn, typename... Args>
+PyObject* time_loop(Fn entry, Timing timing, Args... args) {
+  if (timing.n <= 0) {
+    PyErr_SetString(PyExc_ValueError, "n must be positive");
+    return nullptr;
+  }
+  clockid_t clock = timing.cpu ? CLOCK_THREAD_CPUTIME_ID : CLOCK_MONOTONIC;
+  Fn volatile chosen = timing.floor ? &Noop<Fn>::call : entry;
+  Fn call = chosen;
+  using Result = decltype(call(args...));
+  [[maybe_unused]] volatile double sink = 0.0;
+  double start = now_ns(clock);
+  for (Py_ssize_t i = 0; i < timing.n; ++i) {
+    if constexpr (std::is_void_v<Result>) {
+      call(args...);
+    } else {
+      sink = sink + static_cast<double>(call(args...));
+    }
+    if (PyErr_Occurred()) return nullptr;
+  }
+  return PyFloat_FromDouble((now_ns(clock) - start) / static_cast<double>(timing.n));
+}
+
+PyObject* time_c_fast_clear(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject *object, *color;
+  Timing timing;
+  if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  return time_loop(methods->c_fast_clear, timing, self, color);
+}
+
+PyObject* time_fast_clear(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject *object, *color;
+  Timing timing;
+  if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  return time_loop(methods->fast_clear, timing, self, color, 1);
+}
+
+PyObject* time_get_width(PyObject*, PyObject* args) {
+  LmRenderTexture* self;
+  PyObject* object;
+  Timing timing;
+  if (!parse(args, "On|pp", &self, &object, &timing.n, &timing.floor, &timing.cpu)) return nullptr;
+  return time_loop(methods->get_width, timing, self, 1);
+}
+
+PyObject* time_c_fast_blit(PyObject*, PyObject* args) {
+  LmRenderTexture *self, *source;
+  PyObject *object, *source_object, *dest, *color;
+  int flip;
+  Timing timing;
+  if (!parse(args, "OOOiOn|pp", &self, &object, &source_object, &dest, &flip, &color, &timing.n,
+             &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  if (!(source = record(source_object))) return nullptr;
+  return time_loop(methods->c_fast_blit, timing, self, source, dest, flip, color);
+}
+
+PyObject* time_c_fast_lmblit(PyObject*, PyObject* args) {
+  LmRenderTexture *self, *source;
+  PyObject *object, *source_object, *dest, *color;
+  int blend_mode, flip;
+  Timing timing;
+  if (!parse(args, "OOOiiOn|pp", &self, &object, &source_object, &dest, &blend_mode, &flip, &color,
+             &timing.n, &timing.floor, &timing.cpu)) {
+    return nullptr;
+  }
+  if (!(source = record(source_object))) return nullptr;
+  return time_loop(methods->c_fast_lmblit, timing, self, source,
+                   reinterpret_cast<LmVector2*>(dest), blend_mode, flip,
+                   reinterpret_cast<LmRect*>(color));
+}
+
+// ---- A function-like floor ----------------------------------------------
+//
+// FunctionFloor() is a do-nothing callable shaped like the module's method
+// objects: vectorcall plus the method-descriptor flag, so that `obj.noop(x)`
+// on a class holding one takes the interpreter's unbound-method path. It
+// shows what that shape costs beside a plain METH_FASTCALL method.
+
+struct FunctionFloor {
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
+};
+
+PyObject* function_floor_call(PyObject*, PyObject* const*, size_t, PyObject*) { Py_RETURN_NONE; }
+
+PyObject* function_floor_new(PyTypeObject* type, PyObject*, PyObject*) {
+  auto* self = reinterpret_cast<FunctionFloor*>(type->tp_alloc(type, 0));
+  if (self) self->vectorcall = function_floor_call;
+  return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* function_floor_get(PyObject* self, PyObject* object, PyObject*) {
+  if (object == nullptr || object == Py_None) return Py_NewRef(self);
+  return PyMethod_New(self, object);
+}
+
+PyMemberDef function_floor_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionFloor, vectorcall), Py_READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_floor_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(function_floor_new)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_floor_get)},
+    {Py_tp_members, function_floor_members},
+    {0, nullptr},
+};
+
+PyType_Spec function_floor_spec = {
+    "lmrt_native_client.FunctionFloor", sizeof(FunctionFloor), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR,
+    function_floor_slots,
+};
 
 PyMethodDef client_methods[] = {
     {"fields", fields, METH_O, nullptr},
@@ -159,6 +324,11 @@ PyMethodDef client_methods[] = {
     {"get_rect", get_rect, METH_VARARGS, nullptr},
     {"get_height", size_query<&LmRenderTextureMethods::get_height>, METH_VARARGS, nullptr},
     {"get_width", size_query<&LmRenderTextureMethods::get_width>, METH_VARARGS, nullptr},
+    {"time_c_fast_clear", time_c_fast_clear, METH_VARARGS, nullptr},
+    {"time_fast_clear", time_fast_clear, METH_VARARGS, nullptr},
+    {"time_get_width", time_get_width, METH_VARARGS, nullptr},
+    {"time_c_fast_blit", time_c_fast_blit, METH_VARARGS, nullptr},
+    {"time_c_fast_lmblit", time_c_fast_lmblit, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -169,4 +339,15 @@ PyModuleDef client_module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_lmrt_native_client() { return PyModule_Create(&client_module); }
+PyMODINIT_FUNC PyInit_lmrt_native_client() {
+  PyObject* module = PyModule_Create(&client_module);
+  if (!module) return nullptr;
+  PyObject* floor_type = PyType_FromSpec(&function_floor_spec);
+  int added = floor_type ? PyModule_AddObjectRef(module, "FunctionFloor", floor_type) : -1;
+  Py_XDECREF(floor_type);
+  if (added < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}

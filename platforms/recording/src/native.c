@@ -64,21 +64,19 @@ enum {
     N_COUNT
 };
 
-static const char *const name_text[N_COUNT] = {
-    "c_clear_background",
-    "c_draw_texture_rec",
-    "c_draw_texture_vec",
-    "begin_texture_mode",
-    "clear_background",
-    "end_blend_mode",
-    "end_texture_mode",
-    "begin_blend_mode",
-    "c_draw_lmtexture_lmvec",
+/* The back-end functions come first, in the order of their C-API dict; their
+ * names are the ones lumo_standin._breaks lists, read at import.  The
+ * constructors reached through method tables are named here. */
+#define N_CAPI_COUNT N_VECTOR2_NEW
+
+static const char *const constructor_text[N_COUNT - N_CAPI_COUNT] = {
     "LmVector2.new",
     "LmRect.new",
     "LmShader.c_create_from_code",
 };
 
+/* Every name the call log can receive from here, interned; published as
+ * CALL_NAMES. */
 static PyObject *names[N_COUNT];
 
 /* Is the broken variant (kind, arg) selected?  1 yes, 0 no, -1 error. */
@@ -104,8 +102,7 @@ check_clean(int which)
         return 0;
     }
     PyObject *pending = PyErr_GetRaisedException();
-    PyErr_Format(PyExc_SystemError, "%s called with an exception set",
-                 name_text[which]);
+    PyErr_Format(PyExc_SystemError, "%U called with an exception set", names[which]);
     PyObject *exc = PyErr_GetRaisedException();
     PyException_SetContext(exc, pending);
     PyErr_SetRaisedException(exc);
@@ -126,8 +123,7 @@ record(int which, Py_ssize_t nargs, PyObject *const *args)
     stack[0] = names[which];
     for (Py_ssize_t i = 0; i < nargs; i++) {
         if (args[i] == NULL) {
-            PyErr_Format(PyExc_SystemError, "%s: argument %zd is NULL",
-                         name_text[which], i + 1);
+            PyErr_Format(PyExc_SystemError, "%U: argument %zd is NULL", names[which], i + 1);
             return -1;
         }
         stack[i + 1] = args[i];
@@ -179,8 +175,8 @@ check_skip_dispatch(int which, int skip_dispatch)
         }
         Py_DECREF(res);
     }
-    PyErr_Format(PyExc_AssertionError, "%s: skip_dispatch must be 0, got %d",
-                 name_text[which], skip_dispatch);
+    PyErr_Format(PyExc_AssertionError, "%U: skip_dispatch must be 0, got %d", names[which],
+                 skip_dispatch);
     return -1;
 }
 
@@ -827,22 +823,21 @@ be_c_draw_lmtexture_lmvec(PyObject *render_texture, PyObject *position, PyObject
 }
 
 typedef struct {
-    const char *name;
     const char *signature;
     void *fn;
 } CapiEntry;
 
-/* In the order the C-API dict lists them. */
-static const CapiEntry capi_entries[] = {
-    {"c_clear_background", LM_SIG_C_CLEAR_BACKGROUND, (void *)be_c_clear_background},
-    {"c_draw_texture_rec", LM_SIG_C_DRAW_TEXTURE_REC, (void *)be_c_draw_texture_rec},
-    {"c_draw_texture_vec", LM_SIG_C_DRAW_TEXTURE_VEC, (void *)be_c_draw_texture_vec},
-    {"begin_texture_mode", LM_SIG_BEGIN_TEXTURE_MODE, (void *)be_begin_texture_mode},
-    {"clear_background", LM_SIG_CLEAR_BACKGROUND, (void *)be_clear_background},
-    {"end_blend_mode", LM_SIG_END_BLEND_MODE, (void *)be_end_blend_mode},
-    {"end_texture_mode", LM_SIG_END_TEXTURE_MODE, (void *)be_end_texture_mode},
-    {"begin_blend_mode", LM_SIG_BEGIN_BLEND_MODE, (void *)be_begin_blend_mode},
-    {"c_draw_lmtexture_lmvec", LM_SIG_C_DRAW_LMTEXTURE_LMVEC, (void *)be_c_draw_lmtexture_lmvec},
+/* Indexed like names[]: entry i is exported under names[i]. */
+static const CapiEntry capi_entries[N_CAPI_COUNT] = {
+    {LM_SIG_C_CLEAR_BACKGROUND, (void *)be_c_clear_background},
+    {LM_SIG_C_DRAW_TEXTURE_REC, (void *)be_c_draw_texture_rec},
+    {LM_SIG_C_DRAW_TEXTURE_VEC, (void *)be_c_draw_texture_vec},
+    {LM_SIG_BEGIN_TEXTURE_MODE, (void *)be_begin_texture_mode},
+    {LM_SIG_CLEAR_BACKGROUND, (void *)be_clear_background},
+    {LM_SIG_END_BLEND_MODE, (void *)be_end_blend_mode},
+    {LM_SIG_END_TEXTURE_MODE, (void *)be_end_texture_mode},
+    {LM_SIG_BEGIN_BLEND_MODE, (void *)be_begin_blend_mode},
+    {LM_SIG_C_DRAW_LMTEXTURE_LMVEC, (void *)be_c_draw_lmtexture_lmvec},
 };
 
 static const char wrong_signature[] = "void (long)";
@@ -857,10 +852,14 @@ build_capi(PyObject *module, PyObject *Py_UNUSED(ignored))
     if (capi == NULL) {
         return NULL;
     }
-    for (size_t i = 0; i < sizeof(capi_entries) / sizeof(capi_entries[0]); i++) {
+    for (int i = 0; i < N_CAPI_COUNT; i++) {
         const CapiEntry *e = &capi_entries[i];
-        int missing = broken("capi-missing", e->name);
-        int wrong = missing ? 0 : broken("capi-signature", e->name);
+        const char *name = PyUnicode_AsUTF8(names[i]);
+        if (name == NULL) {
+            goto fail;
+        }
+        int missing = broken("capi-missing", name);
+        int wrong = missing ? 0 : broken("capi-signature", name);
         if (missing < 0 || wrong < 0) {
             goto fail;
         }
@@ -871,7 +870,7 @@ build_capi(PyObject *module, PyObject *Py_UNUSED(ignored))
         if (cap == NULL) {
             goto fail;
         }
-        int rc = PyDict_SetItemString(capi, e->name, cap);
+        int rc = PyDict_SetItem(capi, names[i], cap);
         Py_DECREF(cap);
         if (rc < 0) {
             goto fail;
@@ -1040,6 +1039,49 @@ fail:
     return NULL;
 }
 
+/* Fills names[]: the back-end's from _breaks.CAPI_NAMES, then the
+ * constructors'; and publishes them all as CALL_NAMES. */
+static int
+intern_names(PyObject *module)
+{
+    PyObject *capi_names = PyObject_GetAttrString(breaks_module, "CAPI_NAMES");
+    if (capi_names == NULL) {
+        return -1;
+    }
+    if (!PyTuple_Check(capi_names) || PyTuple_GET_SIZE(capi_names) != N_CAPI_COUNT) {
+        PyErr_Format(PyExc_SystemError, "_breaks.CAPI_NAMES must be a tuple of %d names",
+                     N_CAPI_COUNT);
+        Py_DECREF(capi_names);
+        return -1;
+    }
+    for (int i = 0; i < N_COUNT; i++) {
+        if (names[i] != NULL) {
+            continue;
+        }
+        if (i < N_CAPI_COUNT) {
+            names[i] = Py_NewRef(PyTuple_GET_ITEM(capi_names, i));
+            PyUnicode_InternInPlace(&names[i]);
+        } else {
+            names[i] = PyUnicode_InternFromString(constructor_text[i - N_CAPI_COUNT]);
+        }
+        if (names[i] == NULL) {
+            Py_DECREF(capi_names);
+            return -1;
+        }
+    }
+    Py_DECREF(capi_names);
+    PyObject *all = PyTuple_New(N_COUNT);
+    if (all == NULL) {
+        return -1;
+    }
+    for (int i = 0; i < N_COUNT; i++) {
+        PyTuple_SET_ITEM(all, i, Py_NewRef(names[i]));
+    }
+    int rc = PyModule_AddObjectRef(module, "CALL_NAMES", all);
+    Py_DECREF(all);
+    return rc;
+}
+
 PyMODINIT_FUNC
 PyInit__native(void)
 {
@@ -1051,13 +1093,8 @@ PyInit__native(void)
     if (breaks_module == NULL) {
         goto fail;
     }
-    for (int i = 0; i < N_COUNT; i++) {
-        if (names[i] == NULL) {
-            names[i] = PyUnicode_InternFromString(name_text[i]);
-            if (names[i] == NULL) {
-                goto fail;
-            }
-        }
+    if (intern_names(module) < 0) {
+        goto fail;
     }
     vector2_type = make_platform_type(module, &vector2_spec, "LmVector2",
                                       sizeof(LmVector2Object), &vector2_size, &vector2_vtable);

@@ -12,6 +12,8 @@ ENV = "LUMO_STANDIN_BREAK"
 
 TYPES = ("LmVector2", "LmRect", "LmShader")
 
+# The drawing back-end's C functions, in the order of its C-API dict. The
+# native stand-in reads its names from here.
 CAPI_NAMES = (
     "c_clear_background",
     "c_draw_texture_rec",

@@ -9,27 +9,14 @@ from contextlib import contextmanager
 
 from . import _native
 
-#: Every name that can appear as the first item of an entry.
-NAMES = frozenset(
-    {
-        "c_clear_background",
-        "c_draw_texture_rec",
-        "c_draw_texture_vec",
-        "begin_texture_mode",
-        "clear_background",
-        "end_blend_mode",
-        "end_texture_mode",
-        "begin_blend_mode",
-        "c_draw_lmtexture_lmvec",
-        "LmVector2.new",
-        "LmRect.new",
-        "LmShader.c_create_from_code",
-        "load_render_texture",
-        "unload_render_texture",
-        "is_window_ready",
-        "fast_blit_pro",
-    }
-)
+#: Every name that can appear as the first item of an entry: the native
+#: back-end's and constructors', and the calls recorded from Python.
+NAMES = frozenset(_native.CALL_NAMES) | {
+    "load_render_texture",
+    "unload_render_texture",
+    "is_window_ready",
+    "fast_blit_pro",
+}
 
 #: The log itself.  Never rebound: reset() clears it in place.
 calls = []

@@ -35,23 +35,41 @@ struct LmVector2;
 struct LmRect;
 
 typedef struct LmRenderTextureMethods {
+  /* Ownership: every argument is borrowed; the callee takes no reference the
+   * caller must give up, and the caller keeps its own. Only new_, get_rect and
+   * c_get_texture return an object, and each returns a NEW reference that the
+   * caller owns and must release. The other entries return no object. */
+
+  /* Draws lm_texture at dest (a 2- or 4-tuple); returns nothing. */
   void (*c_fast_blit)(LmRenderTexture *self, LmRenderTexture *lm_texture,
                       PyObject *dest, int flip, PyObject *color);
+  /* Draws a plain texture on the display; returns nothing. */
   void (*c_fast_blit_texture)(LmRenderTexture *self, PyObject *texture,
                               PyObject *dest, int flip, PyObject *color);
+  /* Draws lm_texture at a vector with a rectangle colour; returns nothing. */
   void (*c_fast_lmblit)(LmRenderTexture *self, LmRenderTexture *lm_texture,
                         struct LmVector2 *dest, int blend_mode, int flip,
                         struct LmRect *color);
+  /* Clears the current target; returns nothing. */
   void (*c_fast_clear)(LmRenderTexture *self, PyObject *color);
+  /* Clears self inside its own texture mode; returns nothing. */
   void (*c_clear)(LmRenderTexture *self, PyObject *color);
+  /* Overridable; return nothing. */
   void (*clear)(LmRenderTexture *self, PyObject *color, int skip_dispatch);
   void (*fast_clear)(LmRenderTexture *self, PyObject *color, int skip_dispatch);
   void (*fill)(LmRenderTexture *self, PyObject *color, int skip_dispatch);
   void (*kill)(LmRenderTexture *self, int skip_dispatch);
+  /* Overridable. Returns a NEW reference the caller owns: an LmRect, or None
+   * when an override returned None; NULL on failure. */
   struct LmRect *(*get_rect)(LmRenderTexture *self, int skip_dispatch);
+  /* Overridable; return a plain double (0.0 with an exception on failure). */
   double (*get_height)(LmRenderTexture *self, int skip_dispatch);
   double (*get_width)(LmRenderTexture *self, int skip_dispatch);
+  /* Returns a NEW reference the caller owns: the handle's texture; NULL on
+   * failure. */
   PyObject *(*c_get_texture)(LmRenderTexture *self);
+  /* Returns a NEW reference the caller owns: a loaded LmRenderTexture of the
+   * given size (which it keeps a reference to); NULL on failure. */
   LmRenderTexture *(*new_)(struct LmVector2 *size);
 } LmRenderTextureMethods;
 

@@ -1,0 +1,5 @@
+"""The platform's annotation helpers."""
+
+
+class Annotations:
+    """Marker namespace for type annotations."""

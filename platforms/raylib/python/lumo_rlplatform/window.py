@@ -1,0 +1,22 @@
+"""A hidden raylib window: the GL context that render textures need when
+nothing is shown on screen (tests, the example, off-screen rendering)."""
+
+import pyray
+
+
+def open_hidden(width=16, height=16, title="lumo"):
+    """Open a hidden window once; later calls do nothing.  Raises
+    RuntimeError when no GL context can be had (no display, no GL)."""
+    if pyray.is_window_ready():
+        return
+    pyray.set_trace_log_level(pyray.TraceLogLevel.LOG_WARNING)
+    pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
+    pyray.init_window(width, height, title)
+    if not pyray.is_window_ready():
+        raise RuntimeError("raylib could not open a window (is there a display and GL?)")
+
+
+def close():
+    """Close the window if one is open.  GPU resources die with it."""
+    if pyray.is_window_ready():
+        pyray.close_window()

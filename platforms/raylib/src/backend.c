@@ -1,0 +1,280 @@
+/*
+ * The drawing back-end: the nine functions of the C API that render
+ * targets call (published in __pyx_capi__ under their signature texts) and
+ * the display's fast_blit_pro.  Each checks its arguments completely before
+ * it calls raylib, so a bad argument raises and draws nothing.
+ */
+#include "platform.h"
+
+RaylibApi rl;
+
+static const RlVector2 NO_ORIGIN = {0.0f, 0.0f};
+
+/* Draws the whole texture with its top-left corner at (x, y); flip mirrors
+ * it vertically (raylib's negative source height). */
+void
+draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint)
+{
+    float w = (float)tex->width, h = (float)tex->height;
+    RlRectangle source = {0.0f, 0.0f, w, flip ? -h : h};
+    RlRectangle dest = {x, y, w, h};
+    rl.DrawTexturePro(*tex, source, dest, NO_ORIGIN, 0.0f, tint);
+}
+
+static void
+c_clear_background(PyObject *color)
+{
+    RlColor c;
+    if (window_guard() < 0 || read_color(color, &c, RL_BLANK) < 0) {
+        return;
+    }
+    rl.ClearBackground(c);
+}
+
+static void
+c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject *color)
+{
+    RlTexture tex;
+    float s[4], d[4];
+    RlColor tint;
+    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
+        read_floats(source, s, 4, "the source rectangle") < 0 ||
+        read_floats(dest, d, 4, "the destination rectangle") < 0 ||
+        read_color(color, &tint, RL_WHITE) < 0) {
+        return;
+    }
+    rl.DrawTexturePro(tex, (RlRectangle){s[0], s[1], s[2], s[3]},
+                      (RlRectangle){d[0], d[1], d[2], d[3]}, NO_ORIGIN, 0.0f, tint);
+}
+
+static void
+c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip)
+{
+    RlTexture tex;
+    float p[2];
+    RlColor tint;
+    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
+        read_floats(position, p, 2, "the position") < 0 ||
+        read_color(color, &tint, RL_WHITE) < 0) {
+        return;
+    }
+    draw_at(&tex, p[0], p[1], flip, tint);
+}
+
+/* The render target's lazily found type: the back-end is imported while
+ * that module initialises, so it cannot be looked up at start-up. */
+static PyTypeObject *render_target_type;
+
+static int
+check_render_target(PyObject *obj)
+{
+    if (render_target_type == NULL) {
+        PyObject *mod = PyImport_ImportModule("lumo_ui.fast.lmrendertex.lm_render_tex");
+        PyObject *type = mod ? PyObject_GetAttrString(mod, "LmRenderTexture") : NULL;
+        Py_XDECREF(mod);
+        if (type == NULL) {
+            return -1;
+        }
+        if (!PyType_Check(type)) {
+            Py_DECREF(type);
+            PyErr_SetString(PyExc_TypeError, "LmRenderTexture is not a type");
+            return -1;
+        }
+        render_target_type = (PyTypeObject *)type;
+    }
+    if (!PyObject_TypeCheck(obj, render_target_type)) {
+        PyErr_Format(PyExc_TypeError, "expected an LmRenderTexture, got %.200s",
+                     Py_TYPE(obj)->tp_name);
+        return -1;
+    }
+    return 0;
+}
+
+static void
+c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, int flip)
+{
+    RlRenderTexture handle;
+    RlColor tint;
+    if (window_guard() < 0 || check_render_target(source) < 0) {
+        return;
+    }
+    PyObject *held = ((LmRenderTextureHead *)source)->render_texture;
+    if (held == NULL) {
+        PyErr_SetString(PyExc_ValueError, "the LmRenderTexture holds no render texture");
+        return;
+    }
+    if (read_render_texture(held, &handle) < 0 || read_rect_tint(color, &tint) < 0) {
+        return;
+    }
+    if (!PyObject_TypeCheck(position, &LmVector2Type)) {
+        PyErr_Format(PyExc_TypeError, "the position must be an LmVector2, got %.200s",
+                     Py_TYPE(position)->tp_name);
+        return;
+    }
+    const LmVector2Object *p = (const LmVector2Object *)position;
+    draw_at(&handle.texture, (float)p->x, (float)p->y, flip, tint);
+}
+
+/* skip_dispatch is the callers' flag for reaching Python overrides; this
+ * module has none, so it is accepted and ignored. */
+static void
+begin_texture_mode(PyObject *handle, int skip_dispatch)
+{
+    (void)skip_dispatch;
+    RlRenderTexture target;
+    if (window_guard() < 0 || read_render_texture(handle, &target) < 0) {
+        return;
+    }
+    rl.BeginTextureMode(target);
+}
+
+static void
+clear_background(PyObject *color, int skip_dispatch)
+{
+    (void)skip_dispatch;
+    c_clear_background(color);
+}
+
+static void
+end_texture_mode(int skip_dispatch)
+{
+    (void)skip_dispatch;
+    if (window_guard() == 0) {
+        rl.EndTextureMode();
+    }
+}
+
+static void
+begin_blend_mode(int mode, int skip_dispatch)
+{
+    (void)skip_dispatch;
+    if (window_guard() == 0) {
+        rl.BeginBlendMode(mode);
+    }
+}
+
+static void
+end_blend_mode(int skip_dispatch)
+{
+    (void)skip_dispatch;
+    if (window_guard() == 0) {
+        rl.EndBlendMode();
+    }
+}
+
+/* fast_blit_pro(texture, dest, flip, color): the display's plain-texture
+ * blit, at (x, y) for a pair or scaled into (x, y, w, h) for four numbers. */
+PyObject *
+display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
+{
+    (void)self;
+    if (nargs != 4) {
+        PyErr_Format(PyExc_TypeError,
+                     "fast_blit_pro() takes 4 arguments (texture, dest, flip, color), %zd given",
+                     nargs);
+        return NULL;
+    }
+    RlTexture tex;
+    RlColor tint;
+    int flip;
+    if (window_guard() < 0 || read_texture(args[0], &tex) < 0 ||
+        (flip = PyObject_IsTrue(args[2])) < 0 || read_color(args[3], &tint, RL_WHITE) < 0) {
+        return NULL;
+    }
+    Py_ssize_t n = (PyTuple_Check(args[1]) || PyList_Check(args[1])) ? PySequence_Size(args[1]) : 0;
+    float d[4];
+    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0) {
+        return NULL;
+    }
+    if (n == 4) {
+        float h = (float)tex.height;
+        RlRectangle source = {0.0f, 0.0f, (float)tex.width, flip ? -h : h};
+        rl.DrawTexturePro(tex, source, (RlRectangle){d[0], d[1], d[2], d[3]}, NO_ORIGIN, 0.0f,
+                          tint);
+    }
+    else {
+        draw_at(&tex, d[0], d[1], flip, tint);
+    }
+    Py_RETURN_NONE;
+}
+
+/* ---- start-up ---- */
+
+static int
+take_address(PyObject *ffi, PyObject *lib, const char *name, void **slot)
+{
+    PyObject *fn = PyObject_CallMethod(ffi, "addressof", "Os", lib, name);
+    PyObject *cast = fn ? PyObject_CallMethod(ffi, "cast", "sO", "uintptr_t", fn) : NULL;
+    PyObject *addr = cast ? PyNumber_Long(cast) : NULL;
+    Py_XDECREF(fn);
+    Py_XDECREF(cast);
+    if (addr == NULL) {
+        return -1;
+    }
+    *slot = PyLong_AsVoidPtr(addr);
+    Py_DECREF(addr);
+    if (*slot == NULL) {
+        if (!PyErr_Occurred()) {
+            PyErr_Format(PyExc_ImportError, "the raylib binding has no %s", name);
+        }
+        return -1;
+    }
+    return 0;
+}
+
+#define ENTRY(fn, sig) {#fn, (void *)(fn), sig}
+
+static const struct {
+    const char *name;
+    void *fn;
+    const char *signature;
+} capi[] = {
+    ENTRY(c_clear_background, "void (PyObject *)"),
+    ENTRY(c_draw_texture_rec, "void (PyObject *, PyObject *, PyObject *, PyObject *)"),
+    ENTRY(c_draw_texture_vec, "void (PyObject *, PyObject *, PyObject *, int)"),
+    ENTRY(begin_texture_mode, "void (PyObject *, int __pyx_skip_dispatch)"),
+    ENTRY(clear_background, "void (PyObject *, int __pyx_skip_dispatch)"),
+    ENTRY(end_blend_mode, "void (int __pyx_skip_dispatch)"),
+    ENTRY(end_texture_mode, "void (int __pyx_skip_dispatch)"),
+    ENTRY(begin_blend_mode, "void (int, int __pyx_skip_dispatch)"),
+    ENTRY(c_draw_lmtexture_lmvec,
+          "void (struct __pyx_obj_7lumo_ui_4fast_11lmrendertex_13lm_render_tex_LmRenderTexture *, "
+          "struct __pyx_obj_7lumo_ui_4fast_9lmvector2_9lmvector2_LmVector2 *, "
+          "struct __pyx_obj_7lumo_ui_4fast_6lmrect_6lmrect_LmRect *, int)"),
+};
+
+static int
+publish_capi(PyObject *module)
+{
+    PyObject *table = PyDict_New();
+    if (table == NULL) {
+        return -1;
+    }
+    for (size_t i = 0; i < sizeof capi / sizeof capi[0]; i++) {
+        PyObject *cap = PyCapsule_New(capi[i].fn, capi[i].signature, NULL);
+        if (cap == NULL || PyDict_SetItemString(table, capi[i].name, cap) < 0) {
+            Py_XDECREF(cap);
+            Py_DECREF(table);
+            return -1;
+        }
+        Py_DECREF(cap);
+    }
+    int rc = PyModule_AddObjectRef(module, "__pyx_capi__", table);
+    Py_DECREF(table);
+    return rc;
+}
+
+int
+backend_init(PyObject *module, PyObject *ffi, PyObject *lib)
+{
+    if (take_address(ffi, lib, "IsWindowReady", (void **)&rl.IsWindowReady) < 0 ||
+        take_address(ffi, lib, "BeginTextureMode", (void **)&rl.BeginTextureMode) < 0 ||
+        take_address(ffi, lib, "EndTextureMode", (void **)&rl.EndTextureMode) < 0 ||
+        take_address(ffi, lib, "BeginBlendMode", (void **)&rl.BeginBlendMode) < 0 ||
+        take_address(ffi, lib, "EndBlendMode", (void **)&rl.EndBlendMode) < 0 ||
+        take_address(ffi, lib, "ClearBackground", (void **)&rl.ClearBackground) < 0 ||
+        take_address(ffi, lib, "DrawTexturePro", (void **)&rl.DrawTexturePro) < 0) {
+        return -1;
+    }
+    return publish_capi(module);
+}

@@ -1,0 +1,60 @@
+"""Pixel tests on real raylib: a hidden window for the whole session, and
+read-back helpers.  Run with LUMO_PLATFORM=raylib in a process of their own
+(one process imports the render target with one platform)."""
+
+import os
+
+import pytest
+
+if os.environ.get("LUMO_PLATFORM", "raylib") != "raylib":
+    pytest.exit("these tests need LUMO_PLATFORM=raylib", returncode=2)
+
+# Mesa hands out GL names just freed again, as drivers may: a release of
+# something already released then hits a live target and shows.
+os.environ.setdefault("force_gl_names_reuse", "true")
+
+import pyray as rl  # noqa: E402
+from raylib import ffi  # noqa: E402
+
+from lumo_rlplatform import window  # noqa: E402
+
+
+@pytest.fixture(scope="session", autouse=True)
+def gl_window():
+    try:
+        window.open_hidden()
+    except RuntimeError as error:
+        pytest.skip(f"no GL window: {error}")
+    yield
+    window.close()
+
+
+def pixels(texture):
+    """The texture's RGBA bytes, as raylib reads them back."""
+    image = rl.load_image_from_texture(texture)
+    try:
+        return bytes(ffi.buffer(image.data, image.width * image.height * 4))
+    finally:
+        rl.unload_image(image)
+
+
+def reference(size, draw):
+    """The pixels that `draw(handle)` gives on a fresh binding-made target."""
+    handle = rl.load_render_texture(*size)
+    try:
+        draw(handle)
+        return pixels(handle.texture)
+    finally:
+        rl.unload_render_texture(handle)
+
+
+def in_texture_mode(handle, *draws, blend=None):
+    """Run the draws into handle, inside a blend mode when one is given."""
+    if blend is not None:
+        rl.begin_blend_mode(blend)
+    rl.begin_texture_mode(handle)
+    for draw in draws:
+        draw()
+    rl.end_texture_mode()
+    if blend is not None:
+        rl.end_blend_mode()

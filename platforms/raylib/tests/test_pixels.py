@@ -1,0 +1,213 @@
+"""Each drawing operation of the render target, compared pixel for pixel
+with the same draws made directly through the raylib binding."""
+
+import copy
+import gc
+from types import SimpleNamespace
+
+import pyray as rl
+import pytest
+from conftest import in_texture_mode, pixels, reference
+from raylib import ffi
+
+from lumo_ui.fast.lmrect.lmrect import LmRect
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+SIZE = (40, 24)
+BACKDROP = (30, 60, 90, 255)
+PAINT = (200, 40, 120, 255)
+TINT = (200, 100, 50, 180)
+WHITE = (255, 255, 255, 255)
+SW, SH = 12, 8  # the source's size
+
+
+@pytest.fixture(scope="module")
+def source():
+    """A render target with four unequal quadrants, one half transparent,
+    so that position, scale, flips, tints and blends all show."""
+    made = LmRenderTexture(LmVector2(SW, SH))
+    with made:
+        made.fast_clear((250, 10, 10, 255))
+        rl.draw_rectangle(0, 0, 4, 3, (10, 250, 10, 255))
+        rl.draw_rectangle(6, 4, 6, 4, (20, 20, 240, 128))
+    yield made
+    made.kill()
+
+
+@pytest.fixture(scope="module")
+def plain():
+    """A plain texture (not a render target), upright and asymmetric."""
+    image = rl.gen_image_color(10, 6, (240, 200, 20, 255))
+    rl.image_draw_rectangle(image, 0, 0, 3, 2, (20, 20, 20, 255))
+    texture = rl.load_texture_from_image(image)
+    rl.unload_image(image)
+    yield texture
+    rl.unload_texture(texture)
+
+
+def rec(texture, w, h, flip, dest, tint=WHITE):
+    """The binding's draw of the whole texture into dest (x, y[, w, h])."""
+    source = (0, 0, w, -h if flip else h)
+    if len(dest) == 2:
+        return lambda: rl.draw_texture_rec(texture, source, dest, tint)
+    return lambda: rl.draw_texture_pro(texture, source, dest, (0, 0), 0, tint)
+
+
+# name: (what the render target does, what the binding does to the same effect)
+# Each gets (target or handle, source, plain texture); every scene starts on BACKDROP.
+SCENES = {
+    "clear": (lambda t, s, p: t.clear(PAINT),
+              lambda h, s, p: in_texture_mode(h, lambda: rl.clear_background(PAINT))),
+    "fill": (lambda t, s, p: t.fill(PAINT),
+             lambda h, s, p: in_texture_mode(h, lambda: rl.clear_background(PAINT))),
+    "clear None is transparent": (
+        lambda t, s, p: t.clear(None),
+        lambda h, s, p: in_texture_mode(h, lambda: rl.clear_background((0, 0, 0, 0)))),
+    "blit at a position": (
+        lambda t, s, p: t.blit(s, (3, 5)),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)), blend=0)),
+    "blit at a position, no flip": (
+        lambda t, s, p: t.blit(s, (3, 5), flip=False),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, False, (3, 5)), blend=0)),
+    "blit into a rectangle": (
+        lambda t, s, p: t.blit(s, (2, 3, 30, 16)),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (2, 3, 30, 16)), blend=0)),
+    "blit into a rectangle, no flip": (
+        lambda t, s, p: t.blit(s, (2, 3, 30, 16), flip=False),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, False, (2, 3, 30, 16)), blend=0)),
+    "blit tinted": (
+        lambda t, s, p: t.blit(s, (3, 5), color=TINT),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5), TINT), blend=0)),
+    "blit tint None is untinted": (
+        lambda t, s, p: t.blit(s, (3, 5), color=None),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)), blend=0)),
+    **{
+        f"blit blend {mode.name}": (
+            lambda t, s, p, mode=mode: t.blit(s, (3, 5), blend_mode=mode, color=TINT),
+            lambda h, s, p, mode=mode: in_texture_mode(
+                h, rec(s.texture, SW, SH, True, (3, 5), TINT), blend=mode))
+        for mode in (rl.BlendMode.BLEND_ADDITIVE, rl.BlendMode.BLEND_MULTIPLIED,
+                     rl.BlendMode.BLEND_ADD_COLORS, rl.BlendMode.BLEND_SUBTRACT_COLORS,
+                     rl.BlendMode.BLEND_ALPHA_PREMULTIPLY)
+    },
+    "lmblit, default tint": (
+        lambda t, s, p: t.lmblit(s, LmVector2(3, 5)),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)), blend=0)),
+    "lmblit, tint None is untinted": (
+        lambda t, s, p: t.lmblit(s, LmVector2(3, 5), color=None),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)), blend=0)),
+    "lmblit, LmRect tint (r, g, b, transparency)": (
+        lambda t, s, p: t.lmblit(s, LmVector2(3, 5), flip=False, color=LmRect(200, 100, 50, 75)),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, False, (3, 5), TINT), blend=0)),
+    "blit_texture at a position and into a rectangle": (
+        lambda t, s, p: (t.blit_texture(p, (1, 1), flip=False),
+                         t.blit_texture(p, (14, 2, 20, 18), color=TINT)),
+        lambda h, s, p: (in_texture_mode(h, rec(p, 10, 6, False, (1, 1)), blend=0),
+                         in_texture_mode(h, rec(p, 10, 6, True, (14, 2, 20, 18), TINT), blend=0))),
+    "fast_ forms inside a with scope": (
+        lambda t, s, p: _fast_forms(t, s, p),
+        lambda h, s, p: in_texture_mode(
+            h, lambda: rl.clear_background(PAINT), rec(s.texture, SW, SH, True, (3, 5)),
+            rec(s.texture, SW, SH, False, (20, 2, 6, 16), TINT), rec(p, 10, 6, False, (28, 14)))),
+}
+
+
+def _fast_forms(target, source, plain):
+    with target:
+        target.fast_clear(PAINT)
+        target.fast_blit(source, (3, 5))
+        target.fast_blit(source, (20, 2, 6, 16), flip=False, color=TINT)
+        target.fast_blit_texture(plain, (28, 14), flip=False)
+
+
+def backdrop(handle):
+    in_texture_mode(handle, lambda: rl.clear_background(BACKDROP))
+
+
+@pytest.mark.parametrize("scene", SCENES)
+def test_scene_matches_the_binding(scene, source, plain):
+    ours, theirs = SCENES[scene]
+    target = LmRenderTexture(LmVector2(*SIZE))
+    target.clear(BACKDROP)
+    ours(target, source, plain)
+    got = pixels(target.render_texture.texture)
+    target.kill()
+    want = reference(SIZE, lambda h: (backdrop(h), theirs(h, source.render_texture, plain)))
+    assert got == want
+    assert len(set(got)) > 2 or scene.startswith(("clear", "fill"))
+
+
+def test_copy_matches_the_binding(source):
+    made = source.copy()
+    got = pixels(made.render_texture.texture)
+    made.kill()
+
+    def draw(handle):
+        rl.begin_texture_mode(handle)
+        rl.clear_background((0, 0, 0, 0))
+        rl.begin_blend_mode(rl.BlendMode.BLEND_ALPHA)
+        rec(source.render_texture.texture, SW, SH, True, (0, 0))()
+        rl.end_blend_mode()
+        rl.end_texture_mode()
+
+    assert got == reference((SW, SH), draw)
+
+
+def test_second_release_of_a_shared_handle_spares_a_later_target():
+    first = LmRenderTexture(LmVector2(*SIZE))
+    shared = copy.copy(first)
+    first.kill()
+    later = LmRenderTexture(LmVector2(*SIZE))  # may get the GL ids just freed
+    later.fill(PAINT)
+    want = pixels(later.render_texture.texture)
+    del shared
+    gc.collect()
+    assert pixels(later.render_texture.texture) == want
+    later.kill()
+
+
+def _not_a_render_texture():
+    return ffi.new("Texture *", {"id": 1, "width": 4, "height": 4})[0]
+
+
+def _lookalike():
+    """Has the attributes the render target reads, but no raylib struct."""
+    return SimpleNamespace(id=1, depth=None, texture=SimpleNamespace(width=4, height=4, id=1))
+
+
+# Bad input that reaches the platform: an exception, no crash and no draw.
+BAD = {
+    "colour of 3": (lambda t, s: t.fill((1, 2, 3)), ValueError, "4 components"),
+    "colour of strings": (lambda t, s: t.blit(s, (0, 0), color=(1, 2, "3", 4)), TypeError, "integers"),
+    "colour of floats": (lambda t, s: t.fill((1.0, 2, 3, 4)), TypeError, "integers"),
+    "colour out of range": (lambda t, s: t.fill((1, 2, 3, 256)), ValueError, "0-255"),
+    "LmRect tint out of range": (
+        lambda t, s: t.lmblit(s, LmVector2(0, 0), color=LmRect(0, 0, 0, -1)), ValueError, "0-255"),
+    "position of strings": (lambda t, s: t.blit(s, ("a", 0)), TypeError, "real number"),
+    "texture that is not one": (lambda t, s: t.blit_texture(object(), (0, 0)), TypeError, "Texture"),
+    "adopted look-alike handle as target": (
+        lambda t, s: LmRenderTexture.from_rl_render_texture(_lookalike()).fill(PAINT),
+        TypeError, "RenderTexture"),
+    "adopted look-alike handle as source": (
+        lambda t, s: t.blit(LmRenderTexture.from_rl_render_texture(_lookalike()), (0, 0)),
+        TypeError, "Texture"),
+    "render_texture setter with a Texture": (
+        lambda t, s: (setattr(t, "render_texture", _not_a_render_texture()), t.fill(PAINT)),
+        TypeError, "RenderTexture"),
+}
+
+
+@pytest.mark.parametrize("case", BAD)
+def test_bad_input_raises_and_draws_nothing(case, source):
+    act, error, words = BAD[case]
+    target = LmRenderTexture(LmVector2(*SIZE))
+    target.clear(BACKDROP)
+    handle = target.render_texture
+    before = pixels(handle.texture)
+    with pytest.raises(error, match=words):
+        act(target, source)
+    rl.end_texture_mode()  # a failed bracketed call leaves its modes begun
+    rl.end_blend_mode()
+    assert pixels(handle.texture) == before
+    rl.unload_render_texture(handle)

@@ -1,0 +1,52 @@
+"""Platform choice and the guards that stand where raylib would crash."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+MAKE_TARGET = (
+    "from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture\n"
+    "from lumo_ui.fast.lmvector2.lmvector2 import LmVector2\n"
+    "LmRenderTexture(LmVector2(4, 4))\n"
+)
+
+
+@pytest.mark.parametrize("env, code, words", [
+    ({}, MAKE_TARGET, "RuntimeError: load_render_texture needs an open raylib window"),
+    ({}, "from lumo_ui.core.modules import rl\nrl.unload_render_texture(None)",
+     "TypeError: expected a raylib RenderTexture, got NoneType"),
+    ({"LUMO_PLATFORM": "vulkan"}, MAKE_TARGET, "ImportError: LUMO_PLATFORM='vulkan' names no platform"),
+])
+def test_fails_cleanly_in_a_fresh_process(env, code, words):
+    full = dict(os.environ, **env)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env=full, timeout=60)
+    assert done.returncode == 1 and words in done.stderr, done.stderr
+
+
+
+SIGNATURES = """
+import ctypes
+import lumo_ui.core.modules as md
+from lumo_ui.fast.raylib import lumo_raylib
+name = ctypes.pythonapi.PyCapsule_GetName
+name.restype, name.argtypes = ctypes.c_char_p, [ctypes.py_object]
+print(md.rl.__name__)
+for key, capsule in lumo_raylib.__pyx_capi__.items():
+    print(key, name(capsule).decode())
+"""
+
+
+def _platform_says(platform):
+    done = subprocess.run([sys.executable, "-c", SIGNATURES], capture_output=True, text=True,
+                          env=dict(os.environ, LUMO_PLATFORM=platform), timeout=60)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.splitlines()
+
+
+def test_both_platforms_offer_the_same_back_end_signatures():
+    real, recording = _platform_says("raylib"), _platform_says("recording")
+    assert (real[0], recording[0]) == ("lumo_rlplatform.rl", "lumo_standin.rl")
+    assert sorted(real[1:]) == sorted(recording[1:]) and len(real) == 10

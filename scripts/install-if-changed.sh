@@ -1,0 +1,62 @@
+# Sourced by scripts/bootstrap and scripts/sanitize. Installs distributions
+# into the virtual environment $VENV (default .venv) only when something they
+# are built from changed since the last install there, so that a second run
+# of the test suite does not spend its time rebuilding.
+#
+# The record of each install is a stamp file in $VENV/.install-stamps holding
+# a hash of its inputs. A new venv has no stamps, so it gets everything.
+
+VENV=${VENV:-.venv}
+
+# Prints the hash of everything under DIR that a build of it can read:
+# every file except build output, hidden entries, tests, benchmarks,
+# examples, scripts, and nested distributions (installed on their own).
+_source_hash() {
+  local dir=$1 skip=(-name '.*' -o -name build -o -name __pycache__) nested=() path
+  while IFS= read -r path; do
+    nested+=(-o -path "$path")
+  done < <(find "$dir" -mindepth 1 \( "${skip[@]}" \) -prune \
+             -o -mindepth 2 -name pyproject.toml -printf '%h\n')
+  find "$dir" -mindepth 1 \( "${skip[@]}" -o -path "$dir/tests" -o -path "$dir/bench" \
+       -o -path "$dir/examples" -o -path "$dir/scripts" "${nested[@]}" \) -prune \
+       -o -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -d' ' -f1
+}
+
+# install_if_changed [--also FILE]... DIR [PIP_ARGS]...
+# Runs `pip install PIP_ARGS DIR` unless DIR's sources, the pip arguments,
+# the build-related environment and each FILE (an input from elsewhere, such
+# as a header the build compiles against) are the same as at the last
+# install into $VENV.
+install_if_changed() {
+  local also=()
+  while [ "${1:-}" = --also ]; do also+=("$2"); shift 2; done
+  local dir=$1; shift
+  local name
+  name=$(realpath --relative-to=. "$dir")
+  local stamp="$VENV/.install-stamps/dist-${name//\//_}"
+  local inputs
+  inputs=$(
+    printf '%s\n' "$@"
+    env | grep -E '^(LMRT_|CMAKE_|CC=|CXX=|CFLAGS=|CXXFLAGS=|LDFLAGS=)' | sort
+    _source_hash "$dir"
+    [ ${#also[@]} -eq 0 ] || sha256sum "${also[@]}"
+  )
+  local want
+  want=$(sha256sum <<<"$inputs" | cut -d' ' -f1)
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
+  rm -f "$stamp"
+  "$VENV/bin/python" -m pip install --quiet "$@" "$dir"
+  mkdir -p "$(dirname "$stamp")"
+  echo "$want" >"$stamp"
+}
+
+# install_tools_if_changed REQUIREMENT...
+# Installs the named tools unless this same list was installed before.
+install_tools_if_changed() {
+  local stamp="$VENV/.install-stamps/tools" want
+  want=$(printf '%s\n' "$@" | sha256sum | cut -d' ' -f1)
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
+  "$VENV/bin/python" -m pip install --quiet "$@"
+  mkdir -p "$(dirname "$stamp")"
+  echo "$want" >"$stamp"
+}

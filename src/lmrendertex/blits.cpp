@@ -1,0 +1,285 @@
+// Blits: drawing a render texture or a plain texture into a target. Five
+// Python methods share one wrapper, driven by a row that says how each checks
+// its arguments, whether it brackets the draw in blend and texture mode, and
+// how it draws. They run many times per frame: the exact type pays no
+// override lookup and nothing is allocated that the back-end is not handed.
+#include "drawing.hpp"
+#include "lookup.hpp"
+#include "native_entries.hpp"
+#include "traceback.hpp"
+
+namespace lmrt {
+
+namespace {
+
+// ---- drawing a render texture ----------------------------------------------
+
+void raise_invalid_dest(PyObject* dest) {
+  PyErr_Format(PyExc_ValueError,
+               "Invalid dest argument - %S, must be (x, y) or (x, y, width, height)", dest);
+}
+
+// The colour texture of the source's handle; the handle is held while its
+// attribute is read.
+Ref source_texture(LmRenderTexture* source) {
+  Ref handle = Ref::own(source->render_texture);
+  return Ref::steal(PyObject_GetAttr(handle.get(), names().texture));
+}
+
+bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
+  Ref texture = source_texture(source);
+  if (!texture) return false;
+  module_state.backend.c_draw_texture_vec(texture.get(), dest, color, flip);
+  return succeeded();
+}
+
+// The whole source into the dest rectangle; a negative source height mirrors.
+bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, PyObject* color) {
+  Ref texture = source_texture(source);
+  if (!texture) return false;
+  Ref width = Ref::steal(read_width(as_object(source)));
+  if (!width) return false;
+  Ref zero = Ref::steal(PyLong_FromLong(0));  // cached small int: no allocation
+  Ref source_rect = Ref::steal(PyTuple_Pack(4, zero.get(), zero.get(), width.get(), height));
+  if (!source_rect) return false;
+  module_state.backend.c_draw_texture_rec(texture.get(), source_rect.get(), dest, color);
+  return succeeded();
+}
+
+bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
+  // The height comes first whatever dest holds, so a None source fails here
+  // before its record is touched.
+  Ref height = Ref::steal(read_height(as_object(source)));
+  if (!height) return false;
+  // A position draw does not use the height; negating a plain number for it
+  // has no effect anyone can see, so it is skipped.
+  bool negation_unobservable =
+      PyTuple_CheckExact(dest) && PyTuple_GET_SIZE(dest) == 2 &&
+      (PyFloat_CheckExact(height.get()) || PyLong_CheckExact(height.get()));
+  if (flip && !negation_unobservable) {
+    height = Ref::steal(PyNumber_Negative(height.get()));
+    if (!height) return false;
+  }
+  // None has no len(); native callers are trusted with the tuple type but a
+  // wrong one still fails cleanly.
+  Py_ssize_t length = PyTuple_CheckExact(dest) ? PyTuple_GET_SIZE(dest) : PyObject_Length(dest);
+  if (length < 0) return false;
+  switch (length) {
+    case 2:
+      return draw_at_position(source, dest, flip, color);
+    case 4:
+      return draw_into_rect(source, dest, height.get(), color);
+    default:
+      raise_invalid_dest(dest);
+      return false;
+  }
+}
+
+// lumo_state.window.display.fast_blit_pro(texture, dest, flip, color), the
+// chain read afresh so a rebound lumo_state or window takes effect at once.
+bool draw_on_display(PyObject* texture, PyObject* dest, int flip, PyObject* color) {
+  Ref state = Ref::steal(lookup_global(names().lumo_state));
+  if (!state) return false;
+  Ref window = Ref::steal(PyObject_GetAttr(state.get(), names().window));
+  if (!window) return false;
+  Ref display = Ref::steal(PyObject_GetAttr(window.get(), names().display));
+  if (!display) return false;
+  PyObject* call_args[] = {nullptr, display.get(), texture, dest, flip ? Py_True : Py_False, color};
+  Ref result = Ref::steal(PyObject_VectorcallMethod(
+      names().fast_blit_pro, call_args + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  return static_cast<bool>(result);
+}
+
+// ---- the Python-level wrapper --------------------------------------------------
+
+// A blit's arguments after binding, conversion and the colour default.
+struct BlitCall {
+  LmRenderTexture* self;
+  PyObject* source;  // lm_texture or texture
+  PyObject* dest;
+  int blend_mode;  // 0 for the blits without the parameter
+  int flip;
+  PyObject* color;
+};
+
+// The declared type an argument must have; None passes where allowed.
+enum class Expect : unsigned char { Unchecked, RenderTexture, Tuple, Vector, Rect };
+
+struct ArgumentCheck {
+  Expect expect;
+  bool none_allowed;
+};
+
+// The wrapper is instantiated per row and these are inlined into it, so each
+// blit's checks and binding compile to what a hand-written one would be.
+#define LMRT_INLINE [[gnu::always_inline]] inline
+
+LMRT_INLINE PyTypeObject* expected_type(Expect expect) {
+  switch (expect) {
+    case Expect::RenderTexture:
+      return &RenderTextureType;
+    case Expect::Vector:
+      return module_state.vector_type;
+    case Expect::Rect:
+      return module_state.rect_type;
+    default:
+      return &PyTuple_Type;
+  }
+}
+
+// A parameter declared as `tuple` takes exactly the built-in tuple; one
+// declared as an extension type takes subclasses too.
+LMRT_INLINE bool check(const ArgumentCheck& rule, PyObject* value, PyObject* Names::* param) {
+  if (rule.expect == Expect::Unchecked) return true;
+  PyTypeObject* type = expected_type(rule.expect);
+  bool accepted = rule.expect == Expect::Tuple ? PyTuple_CheckExact(value)
+                                               : PyObject_TypeCheck(value, type);
+  if (accepted || (rule.none_allowed && value == Py_None)) return true;
+  if (const char* name = PyUnicode_AsUTF8(names().*param)) raise_incorrect_type(name, type, value);
+  return false;
+}
+
+using BlitDraw = bool (*)(const BlitCall& call);
+
+struct Blit {
+  MethodId id;
+  ArgumentCheck source, dest, color;  // checked in this order, before the draw
+  bool bracketed;                     // in blend mode, then texture mode on self
+  BlitDraw draw;
+};
+
+// blend mode outermost, then texture mode on self, then the draw. Nothing is
+// ended when a later step fails: callers rely on no rollback.
+LMRT_INLINE bool draw_bracketed(const Blit& blit, const BlitCall& call) {
+  return check_loaded(call.self) && begin_blend_mode(call.blend_mode) &&
+         begin_texture_mode(call.self) && blit.draw(call) && end_texture_mode() &&
+         end_blend_mode();
+}
+
+// Binds the row's parameters, in declaration order, into named fields.
+LMRT_INLINE bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args,
+                           Py_ssize_t nargs, PyObject* kwnames, BlitCall& call) {
+  const Method& spec = method(blit.id);
+  PyObject* bound[kMaxParams];
+  if (!bind(spec, args, nargs, kwnames, bound)) return false;
+  PyObject* const* next = bound;
+  call.self = as_record(self);
+  call.source = *next++;
+  call.dest = *next++;
+  PyObject* blend_mode = spec.params[2] == &Names::blend_mode ? *next++ : nullptr;
+  PyObject* flip = *next++;
+  PyObject* color = *next;
+  call.color = color ? color : module_state.default_colors[index_of(blit.id)];
+  return convert_blend_mode(blend_mode, &call.blend_mode) && convert_flip(flip, &call.flip);
+}
+
+template <const Blit& blit>
+PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const Method& spec = method(blit.id);
+  BlitCall call;
+  bool done = bind_blit(blit, self, args, nargs, kwnames, call) &&
+              check(blit.source, call.source, spec.params[0]) &&
+              check(blit.dest, call.dest, spec.params[1]) &&
+              check(blit.color, call.color, spec.params[spec.count - 1]) &&
+              (blit.bracketed ? draw_bracketed(blit, call) : blit.draw(call));
+  if (!done) return fail(spec);
+  Py_RETURN_NONE;
+}
+
+// The draws go through the target's method table, as every Python-level
+// operation reaches its native level.
+LMRT_INLINE bool draw_render_texture_entry(const BlitCall& call) {
+  call.self->methods->c_fast_blit(call.self, as_record(call.source), call.dest, call.flip,
+                                  call.color);
+  return succeeded();
+}
+
+LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
+  call.self->methods->c_fast_lmblit(call.self, as_record(call.source),
+                                    reinterpret_cast<::LmVector2*>(call.dest), call.blend_mode,
+                                    call.flip, reinterpret_cast<::LmRect*>(call.color));
+  return succeeded();
+}
+
+// Only a tuple or None may reach the display as dest; in the bracketed blit
+// the modes are begun by then, and stay begun if it fails.
+LMRT_INLINE bool draw_texture_entry(const BlitCall& call) {
+  if (!PyTuple_CheckExact(call.dest) && call.dest != Py_None) {
+    raise_unexpected_type("tuple", call.dest);
+    return false;
+  }
+  call.self->methods->c_fast_blit_texture(call.self, call.source, call.dest, call.flip,
+                                          call.color);
+  return succeeded();
+}
+
+#undef LMRT_INLINE
+
+constexpr ArgumentCheck kUnchecked{Expect::Unchecked, true};
+
+constexpr Blit kBlit{MethodId::blit, {Expect::RenderTexture, false}, {Expect::Tuple, false},
+                     {Expect::Tuple, true}, true, draw_render_texture_entry};
+constexpr Blit kLmblit{MethodId::lmblit, {Expect::RenderTexture, false}, {Expect::Vector, false},
+                       {Expect::Rect, true}, true, draw_lmtexture_entry};
+constexpr Blit kFastBlit{MethodId::fast_blit, {Expect::RenderTexture, true},
+                         {Expect::Tuple, true}, {Expect::Tuple, true}, false,
+                         draw_render_texture_entry};
+constexpr Blit kBlitTexture{MethodId::blit_texture, kUnchecked, kUnchecked,
+                            {Expect::Tuple, true}, true, draw_texture_entry};
+constexpr Blit kFastBlitTexture{MethodId::fast_blit_texture, kUnchecked, kUnchecked,
+                                {Expect::Tuple, true}, false, draw_texture_entry};
+
+}  // namespace
+
+namespace py {
+
+PyObject* blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_blit<kBlit>(self, args, nargs, kwnames);
+}
+
+PyObject* lmblit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_blit<kLmblit>(self, args, nargs, kwnames);
+}
+
+PyObject* fast_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_blit<kFastBlit>(self, args, nargs, kwnames);
+}
+
+PyObject* blit_texture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+  return call_blit<kBlitTexture>(self, args, nargs, kwnames);
+}
+
+PyObject* fast_blit_texture(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  return call_blit<kFastBlitTexture>(self, args, nargs, kwnames);
+}
+
+}  // namespace py
+
+namespace native {
+
+void c_fast_blit(LmRenderTexture*, LmRenderTexture* lm_texture, PyObject* dest, int flip,
+                 PyObject* color) {
+  if (!draw_render_texture(lm_texture, dest, flip, color)) {
+    add_traceback("LmRenderTexture.c_fast_blit", line::kCFastBlit);
+  }
+}
+
+void c_fast_lmblit(LmRenderTexture*, LmRenderTexture* lm_texture, ::LmVector2* dest, int,
+                   int flip, ::LmRect* color) {
+  module_state.backend.c_draw_lmtexture_lmvec(lm_texture, reinterpret_cast<VectorRecord*>(dest),
+                                              reinterpret_cast<RectRecord*>(color), flip);
+  if (!succeeded()) add_traceback("LmRenderTexture.c_fast_lmblit", line::kCFastLmblit);
+}
+
+void c_fast_blit_texture(LmRenderTexture*, PyObject* texture, PyObject* dest, int flip,
+                         PyObject* color) {
+  if (!draw_on_display(texture, dest, flip, color)) {
+    add_traceback("LmRenderTexture.c_fast_blit_texture", line::kCFastBlitTexture);
+  }
+}
+
+}  // namespace native
+
+}  // namespace lmrt

@@ -1,0 +1,52 @@
+// What the drawing operations share: the back-end's mode brackets, failure
+// reporting and the conversions of optional arguments.
+#pragma once
+
+#include <Python.h>
+
+#include "arguments.hpp"
+#include "ref.hpp"
+#include "render_texture.hpp"
+#include "state.hpp"
+
+namespace lmrt {
+
+// Back-end and native entries report failure only through the indicator.
+inline bool succeeded() { return PyErr_Occurred() == nullptr; }
+
+inline PyObject* fail(const Method& method) {
+  add_traceback(method);
+  return nullptr;
+}
+
+// The target is held for the call: the back-end may run code that replaces
+// the field and would otherwise free the handle it is working with.
+inline bool begin_texture_mode(LmRenderTexture* self) {
+  Ref target = Ref::own(self->render_texture);
+  module_state.backend.begin_texture_mode(target.get(), 0);
+  return succeeded();
+}
+inline bool end_texture_mode() {
+  module_state.backend.end_texture_mode(0);
+  return succeeded();
+}
+inline bool begin_blend_mode(int mode) {
+  module_state.backend.begin_blend_mode(mode, 0);
+  return succeeded();
+}
+inline bool end_blend_mode() {
+  module_state.backend.end_blend_mode(0);
+  return succeeded();
+}
+
+// Conversions of omitted-or-given optional arguments.
+inline bool convert_blend_mode(PyObject* value, int* out) {
+  *out = 0;
+  return value == nullptr || as_int32(value, out);
+}
+inline bool convert_flip(PyObject* value, int* out) {
+  *out = value == nullptr ? 1 : truth(value);
+  return *out >= 0;
+}
+
+}  // namespace lmrt

@@ -1,0 +1,34 @@
+// Name lookups as Python code would do them, and the dispatch of overridable
+// native entries to a Python subclass's override.
+#pragma once
+
+#include <Python.h>
+
+#include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
+#include "method.hpp"
+#include "ref.hpp"
+
+namespace lmrt {
+
+// A module global as Python code would see it: the namespace, then the
+// builtins; NameError when neither has it. A new reference or null.
+PyObject* lookup_global(PyObject* name);
+// A builtin by name; NameError when there is none. A new reference or null.
+PyObject* lookup_builtin(PyObject* name);
+// getattr(object, name, <absent>): 1 found (in `value`), 0 absent (an
+// AttributeError, cleared), -1 any other error.
+int optional_attribute(PyObject* object, PyObject* name, Ref& value);
+// md.rl, read afresh: a new reference or null.
+Ref raylib_binding();
+
+// Override dispatch of the overridable native entries. Unless skip_dispatch
+// is set, a Python-level subclass's attribute named for the method that is
+// not the type's own method object runs instead of the native body, with
+// `argument` (or none).
+// Own: run the native body. Override: the override ran and `result` holds
+// what it returned. Error: the lookup or the call failed.
+enum class Dispatch { Own, Override, Error };
+Dispatch call_override(LmRenderTexture* self, int skip_dispatch, MethodId method,
+                       PyObject* argument, Ref& result);
+
+}  // namespace lmrt

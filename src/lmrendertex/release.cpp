@@ -97,6 +97,14 @@ void guarded_release(PyObject* self) {
 // or deallocation itself when a subclass's own __del__ took the finaliser
 // slot. A resurrected object keeps its entry, so it gives nothing back a
 // second time when it dies again. Never destroyed, like the holder count.
+//
+// The interpreter's "finalized" mark cannot stand in for this set: it is set
+// when whatever occupies the finaliser slot ran, which for a subclass with
+// its own __del__ is not this clean-up, and a direct call of __del__ does not
+// set it at all. The record has no spare field (its layout is public). An
+// entry lives from the clean-up to deallocation, which erases it on every
+// path that frees the object, so a later object at the same address starts
+// without one.
 std::unordered_set<const PyObject*>& cleaned_up() {
   static auto* objects = new std::unordered_set<const PyObject*>;
   return *objects;

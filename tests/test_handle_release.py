@@ -330,3 +330,23 @@ def test_the_count_keeps_no_handle_alive(log):
     assert unloaded(log) == [handle()]
     log.clear()
     assert handle() is None
+
+
+def test_a_direct_finaliser_call_gives_back_once_and_marks_only_that_object(log):
+    target = make()
+    handle = target.render_texture
+    log.clear()
+    target.__del__()
+    target.__del__()
+    assert log == give_back("drop", handle)
+    log.clear()
+    del target
+    gc.collect()
+    assert log == []
+    # Later targets, some at the freed address, still give their own back.
+    for _ in range(3):
+        later = make()
+        handle = later.render_texture
+        log.clear()
+        del later
+        assert log == give_back("drop", handle)

@@ -7,6 +7,7 @@
 #include <Python.h>
 
 #include "arguments.hpp"
+#include "handle_holders.hpp"
 #include "lookup.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
@@ -83,8 +84,8 @@ bool apply_state(LmRenderTexture* self, PyObject* state) {
   }
   int loaded = truth(PyTuple_GET_ITEM(state, 0));
   if (loaded < 0) return false;
-  self->loaded = loaded;
-  replace_field(self->render_texture, PyTuple_GET_ITEM(state, 1));
+  holders::set_loaded(self, loaded);
+  holders::replace_handle(self, PyTuple_GET_ITEM(state, 1));
   PyObject* size = PyTuple_GET_ITEM(state, 2);
   if (!check_convertible(size, module_state.vector_type)) return false;
   replace_field(self->size, size);
@@ -199,7 +200,7 @@ Ref unpickle_object(PyObject* type, PyObject* checksum_object, PyObject* state) 
   if (state != Py_None && !set_state(as_record(object.get()), state)) {
     // The object is dropped unseen; a partial state may have marked it loaded
     // with a handle another object owns, which its release must not unload.
-    as_record(object.get())->loaded = 0;
+    holders::set_loaded(as_record(object.get()), 0);
     return {};
   }
   return object;

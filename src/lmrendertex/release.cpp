@@ -2,9 +2,11 @@
 // object is freed while still loaded and the window still exists.
 #include <Python.h>
 
+#include <unordered_set>
 #include <utility>
 
 #include "arguments.hpp"
+#include "handle_holders.hpp"
 #include "lookup.hpp"
 #include "native_entries.hpp"
 #include "ref.hpp"
@@ -27,9 +29,11 @@ bool unload(LmRenderTexture* self) {
       Ref::steal(PyObject_CallMethodOneArg(rl.get(), names().unload_render_texture, handle.get())));
 }
 
+// A handle that another loaded target still holds stays loaded for it.
 bool unload_checked(LmRenderTexture* self) {
-  if (!check_loaded(self) || !unload(self)) return false;
-  self->loaded = 0;
+  if (!check_loaded(self)) return false;
+  if (!holders::held_elsewhere(self) && !unload(self)) return false;
+  holders::set_loaded(self, 0);
   return true;
 }
 
@@ -57,7 +61,7 @@ bool release_gpu_resource(PyObject* self) {
   Ref render_texture;  // hasattr(self, "render_texture")
   int present = optional_attribute(self, names().render_texture, render_texture);
   if (present <= 0) return present == 0;
-  if (!as_record(self)->loaded) return true;
+  if (!as_record(self)->loaded || holders::held_elsewhere(as_record(self))) return true;
   int ready = window_ready();
   if (ready <= 0) return ready == 0;
   return unload(as_record(self));
@@ -87,6 +91,25 @@ void guarded_release(PyObject* self) {
   PyErr_SetHandledException(handled.get());
 }
 
+// Objects whose clean-up has run. It runs once per object, whichever comes
+// first: the finaliser (which the collector calls on cyclic garbage before
+// clearing any of it, and deallocation calls otherwise), collector clearing,
+// or deallocation itself when a subclass's own __del__ took the finaliser
+// slot. A resurrected object keeps its entry, so it gives nothing back a
+// second time when it dies again. Never destroyed, like the holder count.
+//
+// The interpreter's "finalized" mark cannot stand in for this set: it is set
+// when whatever occupies the finaliser slot ran, which for a subclass with
+// its own __del__ is not this clean-up, and a direct call of __del__ does not
+// set it at all. The record has no spare field (its layout is public). An
+// entry lives from the clean-up to deallocation, which erases it on every
+// path that frees the object, so a later object at the same address starts
+// without one.
+std::unordered_set<const PyObject*>& cleaned_up() {
+  static auto* objects = new std::unordered_set<const PyObject*>;
+  return *objects;
+}
+
 // The clean-up ran Python code that may have kept a new reference. Such an
 // object must stay whole and collectable. A heap subclass's dealloc drops the
 // instance's type reference once we return, so the survivor takes another.
@@ -107,20 +130,34 @@ bool finalizer_resurrected(PyObject* self) {
 
 }  // namespace
 
+// The dying object's hold on its handle ends first, so that of several
+// holders dying together (one cycle of garbage) the last one gives it back.
+void render_texture_finalize(PyObject* self) {
+  if (!cleaned_up().insert(self).second) return;
+  holders::forget(as_record(self));
+  Ref pending = Ref::steal(PyErr_GetRaisedException());
+  guarded_release(self);
+  PyErr_SetRaisedException(pending.release());
+}
+
 void render_texture_dealloc(PyObject* self) {
   if (finalizer_resurrected(self)) return;
   PyObject_GC_UnTrack(self);
-  Ref pending = Ref::steal(PyErr_GetRaisedException());
-  // The count is moved by hand: a decrement through Py_DECREF would re-enter
-  // this function when it reached zero.
-  Py_SET_REFCNT(self, Py_REFCNT(self) + 1);
-  guarded_release(self);
-  Py_SET_REFCNT(self, Py_REFCNT(self) - 1);
-  bool resurrected = Py_REFCNT(self) > 0;
-  if (resurrected) keep_resurrected(self);
-  PyErr_SetRaisedException(pending.release());
-  if (resurrected) return;
+  if (!cleaned_up().contains(self)) {
+    // Another finaliser took the slot (a subclass's own __del__), so the
+    // clean-up runs here. The count is moved by hand: a decrement through Py_DECREF
+    // would re-enter this function when it reached zero.
+    Py_SET_REFCNT(self, Py_REFCNT(self) + 1);
+    render_texture_finalize(self);
+    Py_SET_REFCNT(self, Py_REFCNT(self) - 1);
+    if (Py_REFCNT(self) > 0) {
+      keep_resurrected(self);
+      return;
+    }
+  }
+  cleaned_up().erase(self);
   LmRenderTexture* record = as_record(self);
+  holders::forget(record);
   Py_CLEAR(record->render_texture);
   Py_CLEAR(record->size);
   Py_TYPE(self)->tp_free(self);

@@ -3,6 +3,7 @@
 #include "render_texture.hpp"
 
 #include "arguments.hpp"
+#include "handle_holders.hpp"
 #include "lookup.hpp"
 #include "native_entries.hpp"
 #include "traceback.hpp"
@@ -76,9 +77,9 @@ bool load(LmRenderTexture* self, PyObject* size) {
   Ref handle = Ref::steal(PyObject_VectorcallMethod(
       names().load_render_texture, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!handle) return false;
-  replace_field(self->render_texture, handle.get());
+  holders::replace_handle(self, handle.get());
   replace_field(self->size, size);
-  self->loaded = 1;
+  holders::set_loaded(self, 1);
   return true;
 }
 
@@ -92,14 +93,14 @@ bool texture_dimension(PyObject* handle, PyObject* name, double* out) {
 }
 
 bool adopt(LmRenderTexture* self, PyObject* handle) {
-  replace_field(self->render_texture, handle);
+  holders::replace_handle(self, handle);
   double width, height;
   if (!texture_dimension(handle, names().width, &width)) return false;
   if (!texture_dimension(handle, names().height, &height)) return false;
   Ref size = Ref::steal(module_state.vector_methods->new_(width, height));
   if (!size) return false;
   replace_field(self->size, size.get());
-  self->loaded = 1;
+  holders::set_loaded(self, 1);
   return true;
 }
 
@@ -190,7 +191,7 @@ PyObject* get_render_texture(PyObject* self, void*) {
 }
 
 int set_render_texture(PyObject* self, PyObject* value, void*) {
-  replace_field(as_record(self)->render_texture, value ? value : Py_None);
+  holders::replace_handle(as_record(self), value ? value : Py_None);
   return 0;
 }
 
@@ -217,7 +218,7 @@ int set_loaded(PyObject* self, PyObject* value, void*) {
     add_traceback("LmRenderTexture.loaded.__set__", line::kProperty);
     return -1;
   }
-  as_record(self)->loaded = loaded;
+  holders::set_loaded(as_record(self), loaded);
   return 0;
 }
 
@@ -261,11 +262,14 @@ int render_texture_traverse(PyObject* self, visitproc visit, void* arg) {
   return 0;
 }
 
-// Breaks cycles by pointing both fields at None; `loaded` stays, and nothing
-// is unloaded here.
+// Breaks cycles by pointing both fields at None; `loaded` stays. The
+// finaliser gave the resource back before the collector got here, unless a
+// subclass's own __del__ took the finaliser slot: then the clean-up runs now,
+// while the fields still hold the handle.
 int render_texture_clear(PyObject* self) {
+  render_texture_finalize(self);
   LmRenderTexture* record = as_record(self);
-  replace_field(record->render_texture, Py_None);
+  holders::replace_handle(record, Py_None);
   replace_field(record->size, Py_None);
   return 0;
 }
@@ -275,6 +279,7 @@ PyTypeObject make_render_texture_type() {
   type.tp_name = LMRT_MODULE_NAME ".LmRenderTexture";
   type.tp_basicsize = sizeof(LmRenderTexture);
   type.tp_dealloc = render_texture_dealloc;
+  type.tp_finalize = render_texture_finalize;
   type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
   type.tp_traverse = render_texture_traverse;
   type.tp_clear = render_texture_clear;

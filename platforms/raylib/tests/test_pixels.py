@@ -154,7 +154,6 @@ def test_copy_matches_the_binding(source):
     assert got == reference((SW, SH), draw)
 
 
-@pytest.mark.xfail(strict=True, reason="a shared handle is released once per holder")
 def test_second_release_of_a_shared_handle_spares_a_later_target():
     first = LmRenderTexture(LmVector2(*SIZE))
     shared = copy.copy(first)

@@ -190,7 +190,16 @@ class LmRenderTexture:
         Asserts loaded, then clears ``loaded``; ``render_texture`` and ``size``
         stay. If the unload raises, the error propagates and the target stays
         loaded. Dropping a loaded target unloads it too, while the window is
-        ready.
+        ready. When another loaded target holds the same handle object (a
+        ``copy.copy`` or an adopted handle), nothing is unloaded: the last
+        loaded holder gives it back.
+        """
+
+    def __del__(self) -> None:
+        """The finaliser: give the handle back as dropping the target would.
+
+        Runs once per target, also before the collector clears a target in a
+        reference cycle; never raises.
         """
 
     def get_rect(self) -> LmRect:

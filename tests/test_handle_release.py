@@ -1,0 +1,352 @@
+"""Each render-texture handle is given back once: by the last loaded target
+that holds it, and for cyclic garbage before the collector clears anything."""
+
+import copy
+import gc
+import pickle
+import weakref
+
+import pytest
+from conftest import run_python
+
+import lumo_standin
+from lumo_standin import rl
+from lumo_ui.fast.lmrendertex import lm_render_tex as mod
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+CHECKSUM = 226208704
+
+
+class Sub(LmRenderTexture):
+    pass
+
+
+class Slotted(LmRenderTexture):
+    __slots__ = ()
+
+
+class OwnFinaliser(LmRenderTexture):
+    def __del__(self):
+        lumo_standin.calls.append(("__del__",))
+
+
+def make(cls=LmRenderTexture):
+    return cls(LmVector2(8.0, 4.0))
+
+
+def bare():
+    return LmRenderTexture.__new__(LmRenderTexture)
+
+
+def give_back(how, handle):
+    """The calls with which a sole holder gives `handle` back."""
+    unload = ("unload_render_texture", handle)
+    return [unload] if how == "kill" else [("is_window_ready",), unload]
+
+
+def end(holders, index, how):
+    if how == "kill":
+        holders[index].kill()
+        assert holders[index].loaded is False
+    else:
+        holders[index] = None
+
+
+def unloaded(log):
+    return [entry[1] for entry in log if entry[0] == "unload_render_texture"]
+
+
+# ---- shared handles ------------------------------------------------------------
+
+
+def by_setstate(original):
+    sharer = bare()
+    sharer.__setstate__((True, original.render_texture, original.size))
+    return sharer
+
+
+def by_setters(original):
+    sharer = bare()
+    sharer.render_texture = original.render_texture
+    sharer.loaded = True
+    return sharer
+
+
+# Ways a second loaded target comes to hold the handle of `original`.
+SHARERS = {
+    "copy": copy.copy,
+    "adoption": lambda original: LmRenderTexture.from_rl_render_texture(original.render_texture),
+    "unpickling function": lambda original: mod.__pyx_unpickle_LmRenderTexture(
+        type(original), CHECKSUM, (True, original.render_texture, original.size)
+    ),
+    "set-state": by_setstate,
+    "setters": by_setters,
+}
+
+# Holder index and how it ends, in order; holder 0 is the original.
+ENDINGS = {
+    "both killed": [(0, "kill"), (1, "kill")],
+    "both dropped, sharer first": [(1, "drop"), (0, "drop")],
+    "original dropped, sharer killed": [(0, "drop"), (1, "kill")],
+    "sharer killed, original dropped": [(1, "kill"), (0, "drop")],
+    "one killed among three": [(2, "kill"), (0, "drop"), (1, "drop")],
+}
+
+
+def share(original, sharer, count):
+    return [original] + [sharer(original) for _ in range(count - 1)]
+
+
+@pytest.mark.parametrize("sharer", SHARERS.values(), ids=SHARERS)
+@pytest.mark.parametrize("ending", ENDINGS.values(), ids=ENDINGS)
+def test_a_shared_handle_goes_back_with_its_last_loaded_holder(log, sharer, ending):
+    holders = share(make(), sharer, len(ending))
+    handle = holders[0].render_texture
+    log.clear()
+    steps = []
+    for index, how in ending:
+        end(holders, index, how)
+        steps.append(list(log))
+        log.clear()
+    *earlier, last = ending
+    assert steps == [[]] * len(earlier) + [give_back(last[1], handle)]
+    assert lumo_standin.live_render_textures() == []
+
+
+def after_sharer_killed():
+    original = make()
+    copy.copy(original).kill()
+    return original
+
+
+def after_sharer_unflagged():
+    original = make()
+    sharer = copy.copy(original)
+    sharer.loaded = False
+    return original, sharer  # the unflagged sharer stays alive
+
+
+SOLE_HOLDERS = {
+    "constructed": make,
+    "adopted": lambda: LmRenderTexture.from_rl_render_texture(rl.load_render_texture(8, 4)),
+    "unpickled": lambda: pickle.loads(pickle.dumps(make())),
+    "its sharer killed": after_sharer_killed,
+    "its sharer unflagged": after_sharer_unflagged,
+}
+
+
+@pytest.mark.parametrize("how", ["kill", "drop"])
+@pytest.mark.parametrize("build", SOLE_HOLDERS.values(), ids=SOLE_HOLDERS)
+def test_a_sole_holder_gives_its_handle_back(log, build, how):
+    built = build()
+    holders = list(built) if isinstance(built, tuple) else [built]
+    del built
+    handle = holders[0].render_texture
+    log.clear()
+    end(holders, 0, how)
+    assert log == give_back(how, handle)
+
+
+@pytest.mark.parametrize(
+    "duplicate", [copy.deepcopy, lambda t: pickle.loads(pickle.dumps(t))], ids=["deepcopy", "pickle"]
+)
+def test_duplicated_handles_are_different_objects_counted_apart(log, duplicate):
+    original = make()
+    holders = [duplicate(original), original]
+    handles = [holder.render_texture for holder in holders]
+    assert handles[0] is not handles[1]
+    log.clear()
+    end(holders, 0, "drop")
+    end(holders, 1, "kill")
+    assert log == give_back("drop", handles[0]) + give_back("kill", handles[1])
+
+
+def flag(sharer, *values):
+    for value in values:
+        sharer.loaded = value
+
+
+# A change to a sharer (given a second handle), and what it holds afterwards.
+CHANGES = {
+    "loaded set false": (lambda sharer, other: flag(sharer, False), "nothing"),
+    "loaded set false, then true": (lambda sharer, other: flag(sharer, False, True), "handle"),
+    "another handle stored": (lambda sharer, other: setattr(sharer, "render_texture", other), "other"),
+    "handle deleted": (lambda sharer, other: delattr(sharer, "render_texture"), "None"),
+    "initialised again": (lambda sharer, other: sharer.__init__(LmVector2(2.0, 2.0)), "its new one"),
+    "state set unloaded": (
+        lambda sharer, other: sharer.__setstate__((False, sharer.render_texture, sharer.size)),
+        "nothing",
+    ),
+    "state set with another handle": (
+        lambda sharer, other: sharer.__setstate__((True, other, sharer.size)),
+        "other",
+    ),
+}
+
+
+@pytest.mark.parametrize("change, holds", CHANGES.values(), ids=CHANGES)
+def test_changing_a_sharer_moves_its_hold(log, change, holds):
+    holders = share(make(), copy.copy, 2)
+    handle, other = holders[0].render_texture, rl.load_render_texture(4, 4)
+    change(holders[1], other)
+    kept = {"handle": handle, "other": other, "None": None}.get(holds, holders[1].render_texture)
+    log.clear()
+    end(holders, 0, "kill")
+    assert unloaded(log) == ([] if holds == "handle" else [handle])
+    log.clear()
+    end(holders, 1, "drop")
+    assert log == ([] if holds == "nothing" else give_back("drop", kept))
+
+
+@pytest.mark.parametrize("sharer", SHARERS.values(), ids=SHARERS)
+def test_the_count_stays_exact_over_many_lives(log, sharer):
+    # Handles and records die every round, so their addresses come back: a
+    # count left behind would show as a missing or extra unload.
+    endings = list(ENDINGS.values())
+    for round in range(60):
+        ending = endings[round % len(endings)]
+        holders = share(make(Sub if round % 2 else LmRenderTexture), sharer, len(ending))
+        handle = holders[0].render_texture
+        for index, how in ending:
+            end(holders, index, how)
+        assert unloaded(log) == [handle]
+        log.clear()
+        del handle
+
+
+def test_without_assertions_a_second_kill_of_a_sharer_unloads_nothing():
+    result = run_python(
+        """
+        import copy
+        import lumo_standin
+        from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+        from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+        original = LmRenderTexture(LmVector2(4.0, 2.0))
+        sharer = copy.copy(original)
+        lumo_standin.reset()
+        for target in (sharer, sharer, original, original):
+            target.kill()
+            print(lumo_standin.names())
+            lumo_standin.calls.clear()
+        """,
+        optimize=True,
+    )
+    assert result.returncode == 0, result.stderr
+    # The last kill finds the handle held by no loaded target: as before, it
+    # is unloaded again.
+    assert result.stdout.splitlines() == ["[]", "[]"] + ["['unload_render_texture']"] * 2
+
+
+# ---- cyclic garbage ------------------------------------------------------------
+
+
+def with_free_handle(cls):
+    """A loaded target whose handle the stand-in binding does not keep alive,
+    so that the handle can be part of garbage."""
+    target = make(cls)
+    target.render_texture = rl.RenderTexture(1, rl.Texture(2, 8, 4), rl.Texture(3, 8, 4))
+    return target
+
+
+def through_handle(cls):
+    target = with_free_handle(cls)
+    target.render_texture.owner = target
+    return [target]
+
+
+def referring_to_itself(cls):
+    target = make(cls)
+    target.me = target
+    return [target]
+
+
+def two_referring_to_each_other(cls):
+    first, second = make(cls), make(cls)
+    first.peer, second.peer = second, first
+    return [first, second]
+
+
+def two_sharing_a_handle(cls):
+    first = with_free_handle(cls)
+    second = copy.copy(first)
+    first.render_texture.owners = [first, second]
+    return [first, second]
+
+
+GIVE_BACK_ONCE = ["is_window_ready", "unload_render_texture"]
+
+CYCLES = {
+    "through its handle": (through_handle, LmRenderTexture, GIVE_BACK_ONCE),
+    "slotted subclass through its handle": (through_handle, Slotted, GIVE_BACK_ONCE),
+    "subclass referring to itself": (referring_to_itself, Sub, GIVE_BACK_ONCE),
+    "subclass with its own __del__": (referring_to_itself, OwnFinaliser, ["__del__"] + GIVE_BACK_ONCE),
+    "two referring to each other": (two_referring_to_each_other, Sub, GIVE_BACK_ONCE * 2),
+    "two sharing a handle": (two_sharing_a_handle, LmRenderTexture, GIVE_BACK_ONCE),
+    "two subclass instances sharing a handle": (two_sharing_a_handle, Sub, GIVE_BACK_ONCE),
+}
+
+
+@pytest.mark.parametrize("build, cls, expected", CYCLES.values(), ids=CYCLES)
+def test_cyclic_garbage_gives_each_handle_back_once(log, build, cls, expected):
+    targets = build(cls)
+    handles = {id(target.render_texture) for target in targets}
+    del targets
+    log.clear()
+    gc.collect()
+    assert lumo_standin.names() == expected
+    # Given back before any clearing: each handle still whole, and its own.
+    assert {id(handle) for handle in unloaded(log)} == handles
+    assert all(handle.texture.width == 8 for handle in unloaded(log))
+    # The log kept some of them alive; their final death gives nothing back.
+    log.clear()
+    gc.collect()
+    assert log == []
+
+
+@pytest.mark.parametrize("build", [through_handle, referring_to_itself])
+@pytest.mark.parametrize(
+    "state, expected",
+    [("killed", []), ("window gone", ["is_window_ready"])],
+)
+def test_cyclic_garbage_not_to_give_back_calls_nothing_more(log, build, state, expected):
+    (target,) = build(Sub)
+    if state == "killed":
+        target.kill()
+    else:
+        lumo_standin.set_window_ready(False)
+    log.clear()
+    del target
+    gc.collect()
+    assert lumo_standin.names() == expected
+
+
+def test_the_count_keeps_no_handle_alive(log):
+    holders = share(with_free_handle(LmRenderTexture), copy.copy, 3)
+    handle = weakref.ref(holders[0].render_texture)
+    end(holders, 1, "kill")
+    holders.clear()
+    assert unloaded(log) == [handle()]
+    log.clear()
+    assert handle() is None
+
+
+def test_a_direct_finaliser_call_gives_back_once_and_marks_only_that_object(log):
+    target = make()
+    handle = target.render_texture
+    log.clear()
+    target.__del__()
+    target.__del__()
+    assert log == give_back("drop", handle)
+    log.clear()
+    del target
+    gc.collect()
+    assert log == []
+    # Later targets, some at the freed address, still give their own back.
+    for _ in range(3):
+        later = make()
+        handle = later.render_texture
+        log.clear()
+        del later
+        assert log == give_back("drop", handle)

@@ -22,8 +22,9 @@ void raise_invalid_dest(PyObject* dest) {
 // The colour texture of the source's handle; the handle is held while its
 // attribute is read.
 Ref source_texture(LmRenderTexture* source) {
+  static GetterCache cache;
   Ref handle = Ref::own(source->render_texture);
-  return Ref::steal(PyObject_GetAttr(handle.get(), names().texture));
+  return Ref::steal(get_attribute(handle.get(), names().texture, cache));
 }
 
 bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {

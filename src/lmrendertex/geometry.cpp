@@ -94,24 +94,17 @@ Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
   return Ref();
 }
 
-// The type's own Python-level answer: the float the vector gave when nobody
-// else holds it (a new float of that value would be indistinguishable),
-// otherwise a new one. The error indicator is not read on success.
+// The type's own Python-level answer (its native body never dispatches when
+// called from here): the float the vector gave when nobody else holds it, as
+// a new float of that value would be indistinguishable, otherwise a new one.
+// The error indicator is not read on success.
 PyObject* own_axis_result(LmRenderTexture* self, const AxisQuery& query) {
-  Ref result;
-  switch (call_override(self, 1, query.method, nullptr, result)) {
-    case Dispatch::Own:
-      result = read_axis_value(self, query.axis);
-      if (result && PyFloat_CheckExact(result.get()) && Py_REFCNT(result.get()) == 1) {
-        return result.release();
-      }
-      break;
-    case Dispatch::Override:
-    case Dispatch::Error:
-      break;
+  Ref value = read_axis_value(self, query.axis);
+  if (value && PyFloat_CheckExact(value.get()) && Py_REFCNT(value.get()) == 1) {
+    return value.release();
   }
-  double value;
-  if (result && as_double(result.get(), &value)) return PyFloat_FromDouble(value);
+  double number;
+  if (value && as_double(value.get(), &number)) return PyFloat_FromDouble(number);
   add_traceback(method(query.method));
   return nullptr;
 }

@@ -185,8 +185,10 @@ const DerivedProperty kId{&LmRenderTexture::render_texture, &Names::id,
                           "LmRenderTexture.id.__get__", &id_cache};
 const DerivedProperty kDepth{&LmRenderTexture::render_texture, &Names::depth,
                              "LmRenderTexture.depth.__get__", &depth_cache};
-const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture.width.__get__", &width_cache};
-const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__", &height_cache};
+const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture.width.__get__",
+                             &width_cache};
+const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__",
+                              &height_cache};
 
 PyObject* get_render_texture(PyObject* self, void*) {
   return Py_NewRef(as_record(self)->render_texture);

@@ -33,8 +33,9 @@ timed N times and each row keeps its best; the JSON keeps every run's best
 (ns_runs, floor_runs) and the medians, and the table shows the spread. The
 loop overhead (a few ns for a Python `for`) is in both figures, so ratios
 understate the distance to the floor a little. Absolute figures move with
-the machine; compare runs by their ratios. bench/baseline-before.json was
-made with --runs 3.
+the machine; compare runs by their ratios. bench/baseline-before.json (before
+the drawing paths were tuned) and bench/baseline-after.json (after) were made
+with --runs 3.
 
 Usage (from the repository, after scripts/test has made .venv):
 

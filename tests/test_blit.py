@@ -175,6 +175,44 @@ def test_argument_counts(target, log, method, args, message):
     assert log == []
 
 
+def fresh(name):
+    """`name` as a string equal to the interned one but a different object."""
+    return "".join(list(name))
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((), {"lm_texture": None, "dest": (1, 2), "flip": False, "color": RED}),
+        ((None,), {"color": RED, "dest": (1, 2), "flip": False}),
+        ((None, (1, 2)), {fresh("flip"): False, fresh("color"): RED}),
+        ((None, (1, 2)), {"flip": False, fresh("color"): RED}),
+    ],
+)
+def test_keywords_bind_in_any_order_and_spelling(target, source, log, args, kwargs):
+    args = tuple(source if a is None else a for a in args)
+    kwargs = {k: source if v is None else v for k, v in kwargs.items()}
+    target.fast_blit(*args, **kwargs)
+    assert log == [("c_draw_texture_vec", source.render_texture.texture, (1, 2), RED, 0)]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((1,), {"flip": 0}, r"fast_blit\(\) takes at least 2 positional arguments \(1 given\)"),
+        ((1, 2), {"dest": 0}, r"fast_blit\(\) got multiple values for keyword argument 'dest'"),
+        ((1, 2), {fresh("lm_texture"): 0}, r"fast_blit\(\) got multiple values for keyword argument 'lm_texture'"),
+        ((1, 2), {"flip": 0, "colour": 0}, r"fast_blit\(\) got an unexpected keyword argument 'colour'"),
+        ((1, 2, 3, 4), {"flip": 0}, r"fast_blit\(\) got multiple values for keyword argument 'flip'"),
+        ((1, 2, 3, 4, 5), {"flip": 0}, r"fast_blit\(\) takes at most 4 positional arguments \(5 given\)"),
+    ],
+)
+def test_keyword_errors(target, log, args, kwargs, message):
+    with pytest.raises(TypeError, match=f"^{message}$"):
+        target.fast_blit(*args, **kwargs)
+    assert log == []
+
+
 @pytest.mark.parametrize("method", ["blit", "lmblit", "blit_texture"])
 def test_bracketed_forms_assert_loaded(target, source, log, method):
     target.loaded = False

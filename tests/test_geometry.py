@@ -129,6 +129,28 @@ def test_unreadable_size_propagates(method, size, error):
     assert entries(excinfo) == [method, method]
 
 
+@pytest.mark.parametrize(
+    "read, expected",
+    [
+        (lambda t: t.width, 42),
+        (lambda t: t.get_width(), 42.0),
+        (lambda t: rect_fields(t.get_rect())[2], 42.0),
+    ],
+)
+def test_a_changed_vector_type_shows_at_once(read, expected):
+    # Repeated reads are served without the lookup; a change to the type
+    # must end that at once, and restoring it must bring the field back.
+    target = make(3.0, 4.0)
+    original = LmVector2.__dict__["x"]
+    assert read(target) == read(target) == 3.0
+    LmVector2.x = property(lambda vector: 42)
+    try:
+        assert read(target) == expected
+    finally:
+        LmVector2.x = original
+    assert read(target) == 3.0
+
+
 def test_no_reference_leaks(log):
     vector = LmVector2(5.0, 6.0)
     target = LmRenderTexture(vector)

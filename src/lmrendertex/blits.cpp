@@ -22,8 +22,9 @@ void raise_invalid_dest(PyObject* dest) {
 // The colour texture of the source's handle; the handle is held while its
 // attribute is read.
 Ref source_texture(LmRenderTexture* source) {
+  static GetterCache cache;
   Ref handle = Ref::own(source->render_texture);
-  return Ref::steal(PyObject_GetAttr(handle.get(), names().texture));
+  return Ref::steal(get_attribute(handle.get(), names().texture, cache));
 }
 
 bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
@@ -88,6 +89,30 @@ bool draw_on_display(PyObject* texture, PyObject* dest, int flip, PyObject* colo
   Ref result = Ref::steal(PyObject_VectorcallMethod(
       names().fast_blit_pro, call_args + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   return static_cast<bool>(result);
+}
+
+// The bodies of the native draw entries: true on success; a failure adds
+// the entry's traceback line.
+
+bool c_fast_blit_body(LmRenderTexture* lm_texture, PyObject* dest, int flip, PyObject* color) {
+  if (draw_render_texture(lm_texture, dest, flip, color)) return true;
+  add_traceback("LmRenderTexture.c_fast_blit", line::kCFastBlit);
+  return false;
+}
+
+bool c_fast_lmblit_body(LmRenderTexture* lm_texture, ::LmVector2* dest, int flip,
+                        ::LmRect* color) {
+  module_state.backend.c_draw_lmtexture_lmvec(lm_texture, reinterpret_cast<VectorRecord*>(dest),
+                                              reinterpret_cast<RectRecord*>(color), flip);
+  if (succeeded()) return true;
+  add_traceback("LmRenderTexture.c_fast_lmblit", line::kCFastLmblit);
+  return false;
+}
+
+bool c_fast_blit_texture_body(PyObject* texture, PyObject* dest, int flip, PyObject* color) {
+  if (draw_on_display(texture, dest, flip, color)) return true;
+  add_traceback("LmRenderTexture.c_fast_blit_texture", line::kCFastBlitTexture);
+  return false;
 }
 
 // ---- the Python-level wrapper --------------------------------------------------
@@ -187,17 +212,26 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 }
 
 // The draws go through the target's method table, as every Python-level
-// operation reaches its native level.
+// operation reaches its native level. When the table holds the type's own
+// entry its body runs directly and reports its status, so the error
+// indicator is not tested a second time.
 LMRT_INLINE bool draw_render_texture_entry(const BlitCall& call) {
-  call.self->methods->c_fast_blit(call.self, as_record(call.source), call.dest, call.flip,
-                                  call.color);
+  auto entry = call.self->methods->c_fast_blit;
+  if (entry == native::c_fast_blit) {
+    return c_fast_blit_body(as_record(call.source), call.dest, call.flip, call.color);
+  }
+  entry(call.self, as_record(call.source), call.dest, call.flip, call.color);
   return succeeded();
 }
 
 LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
-  call.self->methods->c_fast_lmblit(call.self, as_record(call.source),
-                                    reinterpret_cast<::LmVector2*>(call.dest), call.blend_mode,
-                                    call.flip, reinterpret_cast<::LmRect*>(call.color));
+  auto* dest = reinterpret_cast<::LmVector2*>(call.dest);
+  auto* color = reinterpret_cast<::LmRect*>(call.color);
+  auto entry = call.self->methods->c_fast_lmblit;
+  if (entry == native::c_fast_lmblit) {
+    return c_fast_lmblit_body(as_record(call.source), dest, call.flip, color);
+  }
+  entry(call.self, as_record(call.source), dest, call.blend_mode, call.flip, color);
   return succeeded();
 }
 
@@ -208,8 +242,11 @@ LMRT_INLINE bool draw_texture_entry(const BlitCall& call) {
     raise_unexpected_type("tuple", call.dest);
     return false;
   }
-  call.self->methods->c_fast_blit_texture(call.self, call.source, call.dest, call.flip,
-                                          call.color);
+  auto entry = call.self->methods->c_fast_blit_texture;
+  if (entry == native::c_fast_blit_texture) {
+    return c_fast_blit_texture_body(call.source, call.dest, call.flip, call.color);
+  }
+  entry(call.self, call.source, call.dest, call.flip, call.color);
   return succeeded();
 }
 
@@ -261,23 +298,17 @@ namespace native {
 
 void c_fast_blit(LmRenderTexture*, LmRenderTexture* lm_texture, PyObject* dest, int flip,
                  PyObject* color) {
-  if (!draw_render_texture(lm_texture, dest, flip, color)) {
-    add_traceback("LmRenderTexture.c_fast_blit", line::kCFastBlit);
-  }
+  c_fast_blit_body(lm_texture, dest, flip, color);
 }
 
 void c_fast_lmblit(LmRenderTexture*, LmRenderTexture* lm_texture, ::LmVector2* dest, int,
                    int flip, ::LmRect* color) {
-  module_state.backend.c_draw_lmtexture_lmvec(lm_texture, reinterpret_cast<VectorRecord*>(dest),
-                                              reinterpret_cast<RectRecord*>(color), flip);
-  if (!succeeded()) add_traceback("LmRenderTexture.c_fast_lmblit", line::kCFastLmblit);
+  c_fast_lmblit_body(lm_texture, dest, flip, color);
 }
 
 void c_fast_blit_texture(LmRenderTexture*, PyObject* texture, PyObject* dest, int flip,
                          PyObject* color) {
-  if (!draw_on_display(texture, dest, flip, color)) {
-    add_traceback("LmRenderTexture.c_fast_blit_texture", line::kCFastBlitTexture);
-  }
+  c_fast_blit_texture_body(texture, dest, flip, color);
 }
 
 }  // namespace native

@@ -12,41 +12,90 @@ namespace {
 
 // ---- clear and fill ------------------------------------------------------
 
-using ColorEntry = void (*)(LmRenderTexture*, PyObject*);
+// Each native entry has a body that returns its status, so a caller that
+// reaches the type's own entry tests the error indicator once for the whole
+// call rather than once per level (every test reads the thread state through
+// thread-local storage). An entry replaced in the table is still called
+// through it, with the indicator tested after.
+
+bool c_fast_clear_body(PyObject* color) {
+  module_state.backend.c_clear_background(color);
+  if (succeeded()) return true;
+  add_traceback("LmRenderTexture.c_fast_clear", line::kCFastClear);
+  return false;
+}
+
+bool run_c_fast_clear(LmRenderTexture* self, PyObject* color) {
+  auto entry = self->methods->c_fast_clear;
+  if (entry == native::c_fast_clear) return c_fast_clear_body(color);
+  entry(self, color);
+  return succeeded();
+}
+
+bool c_clear_body(LmRenderTexture* self, PyObject* color) {
+  if (begin_texture_mode(self) && run_c_fast_clear(self, color) && end_texture_mode()) return true;
+  add_traceback("LmRenderTexture.c_clear", line::kCClear);
+  return false;
+}
+
+bool run_c_clear(LmRenderTexture* self, PyObject* color) {
+  auto entry = self->methods->c_clear;
+  if (entry == native::c_clear) return c_clear_body(self, color);
+  entry(self, color);
+  return succeeded();
+}
+
+using ColorRun = bool (*)(LmRenderTexture*, PyObject*);
 using DispatchEntry = void (*)(LmRenderTexture*, PyObject*, int);
 
-// The body shared by the dispatching entries: an override of the method
-// runs instead of the type's own work.
-bool run_overridable(LmRenderTexture* self, PyObject* color, int skip_dispatch, MethodId id,
-                     ColorEntry LmRenderTextureMethods::*body) {
+// What tells clear, fast_clear and fill apart: the row, the table entry
+// Python reaches them through, the type's own entry, and the drawing step
+// their body runs.
+struct ColorMethod {
+  MethodId id;
+  DispatchEntry LmRenderTextureMethods::* entry;
+  DispatchEntry own;
+  ColorRun run;
+};
+
+const ColorMethod kClear{MethodId::clear, &LmRenderTextureMethods::clear, native::clear,
+                         run_c_clear};
+const ColorMethod kFastClear{MethodId::fast_clear, &LmRenderTextureMethods::fast_clear,
+                             native::fast_clear, run_c_fast_clear};
+const ColorMethod kFill{MethodId::fill, &LmRenderTextureMethods::fill, native::fill, run_c_clear};
+
+// The body of the dispatching entries: an override of the method runs
+// instead of the type's own work. A failure adds the method's entry.
+bool color_entry_body(const ColorMethod& m, LmRenderTexture* self, PyObject* color,
+                      int skip_dispatch) {
   Ref result;
-  Dispatch dispatch = call_override(self, skip_dispatch, id, color, result);
-  if (dispatch != Dispatch::Own) return dispatch == Dispatch::Override;
-  if (!check_loaded(self)) return false;
-  (self->methods->*body)(self, color);
-  return succeeded();
+  Dispatch dispatch = call_override(self, skip_dispatch, m.id, color, result);
+  bool done = dispatch == Dispatch::Own ? check_loaded(self) && m.run(self, color)
+                                        : dispatch == Dispatch::Override;
+  if (!done) add_traceback(method(m.id));
+  return done;
 }
 
 // The Python level of clear, fast_clear and fill: one colour, then the
 // native entry through the object's table.
-PyObject* call_color_method(MethodId id, DispatchEntry LmRenderTextureMethods::*entry,
-                            PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
-  const Method& spec = method(id);
+PyObject* call_color_method(const ColorMethod& m, PyObject* self, PyObject* const* args,
+                            Py_ssize_t nargs, PyObject* kwnames) {
+  const Method& spec = method(m.id);
   PyObject* color;
   if (!bind(spec, args, nargs, kwnames, &color) || !check_tuple_argument(color, true, "color")) {
     return fail(spec);
   }
   LmRenderTexture* record = as_record(self);
-  (record->methods->*entry)(record, color, 1);
-  if (!succeeded()) return fail(spec);
+  DispatchEntry entry = record->methods->*m.entry;
+  bool done;
+  if (entry == m.own) {
+    done = color_entry_body(m, record, color, 1);
+  } else {
+    entry(record, color, 1);
+    done = succeeded();
+  }
+  if (!done) return fail(spec);
   Py_RETURN_NONE;
-}
-
-// The native level of the same three: a failure adds the method's entry.
-void run_color_entry(MethodId id, ColorEntry LmRenderTextureMethods::*body, LmRenderTexture* self,
-                     PyObject* color, int skip_dispatch) {
-  if (!run_overridable(self, color, skip_dispatch, id, body)) add_traceback(method(id));
 }
 
 // ---- scope and copy ------------------------------------------------------
@@ -117,18 +166,15 @@ PyObject* exit_scope(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }
 
 PyObject* clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_color_method(MethodId::clear, &LmRenderTextureMethods::clear, self, args, nargs,
-                           kwnames);
+  return call_color_method(kClear, self, args, nargs, kwnames);
 }
 
 PyObject* fast_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_color_method(MethodId::fast_clear, &LmRenderTextureMethods::fast_clear, self, args,
-                           nargs, kwnames);
+  return call_color_method(kFastClear, self, args, nargs, kwnames);
 }
 
 PyObject* fill(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_color_method(MethodId::fill, &LmRenderTextureMethods::fill, self, args, nargs,
-                           kwnames);
+  return call_color_method(kFill, self, args, nargs, kwnames);
 }
 
 PyObject* copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -165,32 +211,20 @@ PyObject* copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 namespace native {
 
-void c_fast_clear(LmRenderTexture*, PyObject* color) {
-  module_state.backend.c_clear_background(color);
-  if (!succeeded()) add_traceback("LmRenderTexture.c_fast_clear", line::kCFastClear);
-}
+void c_fast_clear(LmRenderTexture*, PyObject* color) { c_fast_clear_body(color); }
 
-void c_clear(LmRenderTexture* self, PyObject* color) {
-  auto fast_clear = [&] {
-    self->methods->c_fast_clear(self, color);
-    return succeeded();
-  };
-  if (!(begin_texture_mode(self) && fast_clear() && end_texture_mode())) {
-    add_traceback("LmRenderTexture.c_clear", line::kCClear);
-  }
-}
+void c_clear(LmRenderTexture* self, PyObject* color) { c_clear_body(self, color); }
 
 void clear(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  run_color_entry(MethodId::clear, &LmRenderTextureMethods::c_clear, self, color, skip_dispatch);
+  color_entry_body(kClear, self, color, skip_dispatch);
 }
 
 void fast_clear(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  run_color_entry(MethodId::fast_clear, &LmRenderTextureMethods::c_fast_clear, self, color,
-                  skip_dispatch);
+  color_entry_body(kFastClear, self, color, skip_dispatch);
 }
 
 void fill(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  run_color_entry(MethodId::fill, &LmRenderTextureMethods::c_clear, self, color, skip_dispatch);
+  color_entry_body(kFill, self, color, skip_dispatch);
 }
 
 }  // namespace native

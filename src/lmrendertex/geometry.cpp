@@ -15,11 +15,26 @@ namespace lmrt {
 
 namespace {
 
-// size.<axis> as a double. The vector is held for the lookup, which may run
-// code that replaces the field.
-bool read_axis(LmRenderTexture* self, PyObject* axis, double* out) {
+// size.x or size.y, each through its own lookup cache.
+struct Axis {
+  PyObject* Names::* name;
+  GetterCache* cache;
+};
+
+GetterCache x_cache, y_cache;
+const Axis kX{&Names::x, &x_cache};
+const Axis kY{&Names::y, &y_cache};
+
+// size.<axis> as the vector gives it. The vector is held for the lookup,
+// which may run code that replaces the field.
+Ref read_axis_value(LmRenderTexture* self, const Axis& axis) {
   Ref size = Ref::own(self->size);
-  Ref value = Ref::steal(PyObject_GetAttr(size.get(), axis));
+  return Ref::steal(get_attribute(size.get(), names().*axis.name, *axis.cache));
+}
+
+// size.<axis> as a double.
+bool read_axis(LmRenderTexture* self, const Axis& axis, double* out) {
+  Ref value = read_axis_value(self, axis);
   return value && as_double(value.get(), out);
 }
 
@@ -27,13 +42,13 @@ using AxisEntry = double (*)(LmRenderTexture*, int);
 
 // What tells the width query from the height query.
 struct AxisQuery {
-  PyObject* Names::* axis;
+  const Axis& axis;
   MethodId method;  // the one a subclass may override
   AxisEntry LmRenderTextureMethods::* entry;
 };
 
-const AxisQuery kWidth{&Names::x, MethodId::get_width, &LmRenderTextureMethods::get_width};
-const AxisQuery kHeight{&Names::y, MethodId::get_height, &LmRenderTextureMethods::get_height};
+const AxisQuery kWidth{kX, MethodId::get_width, &LmRenderTextureMethods::get_width};
+const AxisQuery kHeight{kY, MethodId::get_height, &LmRenderTextureMethods::get_height};
 
 bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& query,
                     double* out) {
@@ -44,7 +59,7 @@ bool run_axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& q
     case Dispatch::Override:
       return as_double(result.get(), out);
     case Dispatch::Own:
-      return read_axis(self, names().*query.axis, out);
+      return read_axis(self, query.axis, out);
   }
   return false;
 }
@@ -60,7 +75,7 @@ double axis_query(LmRenderTexture* self, int skip_dispatch, const AxisQuery& que
 // The rectangle's fields are single precision; the width is read first.
 Ref make_rect(LmRenderTexture* self) {
   double width, height;
-  if (!read_axis(self, names().x, &width) || !read_axis(self, names().y, &height)) return Ref();
+  if (!read_axis(self, kX, &width) || !read_axis(self, kY, &height)) return Ref();
   return Ref::steal(module_state.rect_methods->new_(0.0f, 0.0f, static_cast<float>(width),
                                          static_cast<float>(height)));
 }
@@ -79,15 +94,36 @@ Ref run_rect_query(LmRenderTexture* self, int skip_dispatch) {
   return Ref();
 }
 
-// The Python level calls the native entry through the object's table.
+// The type's own Python-level answer (its native body never dispatches when
+// called from here): the float the vector gave when nobody else holds it, as
+// a new float of that value would be indistinguishable, otherwise a new one.
+// The error indicator is not read on success.
+PyObject* own_axis_result(LmRenderTexture* self, const AxisQuery& query) {
+  Ref value = read_axis_value(self, query.axis);
+  if (value && PyFloat_CheckExact(value.get()) && Py_REFCNT(value.get()) == 1) {
+    return value.release();
+  }
+  double number;
+  if (value && as_double(value.get(), &number)) return PyFloat_FromDouble(number);
+  add_traceback(method(query.method));
+  return nullptr;
+}
+
+// The Python level calls the native entry through the object's table; when
+// that entry is the type's own, its body runs here directly.
 PyObject* python_axis_query(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames, const AxisQuery& query) {
+                            PyObject* kwnames, const AxisQuery& query, AxisEntry own) {
   const Method& spec = method(query.method);
   PyObject* result = nullptr;
   if (bind(spec, args, nargs, kwnames, nullptr)) {
     LmRenderTexture* record = as_record(self);
-    double value = (record->methods->*query.entry)(record, 1);
-    if (!PyErr_Occurred()) result = PyFloat_FromDouble(value);
+    AxisEntry entry = record->methods->*query.entry;
+    if (entry == own) {
+      result = own_axis_result(record, query);
+    } else {
+      double value = entry(record, 1);
+      if (!PyErr_Occurred()) result = PyFloat_FromDouble(value);
+    }
   }
   if (result == nullptr) add_traceback(spec);
   return result;
@@ -116,11 +152,11 @@ double get_height(LmRenderTexture* self, int skip_dispatch) {
 namespace py {
 
 PyObject* get_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return python_axis_query(self, args, nargs, kwnames, kWidth);
+  return python_axis_query(self, args, nargs, kwnames, kWidth, native::get_width);
 }
 
 PyObject* get_height(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return python_axis_query(self, args, nargs, kwnames, kHeight);
+  return python_axis_query(self, args, nargs, kwnames, kHeight, native::get_height);
 }
 
 PyObject* get_rect(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

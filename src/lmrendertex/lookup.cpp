@@ -29,6 +29,46 @@ int optional_attribute(PyObject* object, PyObject* name, Ref& value) {
   return 0;
 }
 
+namespace {
+
+// The getset descriptor's getter the generic lookup of `name` on `type` would
+// call, or null when it would do anything else. A getset descriptor is a data
+// descriptor, so the instance dictionary never comes into it.
+getter generic_getter(PyTypeObject* type, PyObject* name, void** closure) {
+  if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
+  PyObject* found = _PyType_Lookup(type, name);  // borrowed; runs no Python code
+  if (found == nullptr || !Py_IS_TYPE(found, &PyGetSetDescr_Type)) return nullptr;
+  auto* descriptor = reinterpret_cast<PyGetSetDescrObject*>(found);
+  if (!PyType_IsSubtype(type, PyDescr_TYPE(descriptor))) return nullptr;
+  *closure = descriptor->d_getset->closure;
+  return descriptor->d_getset->get;
+}
+
+// Records what reading `name` on `type` does, found or not, under the type's
+// current version tag; a type that cannot be given a tag stays uncached.
+void remember_getter(PyTypeObject* type, PyObject* name, GetterCache& cache) {
+  cache.version = 0;
+  if (!PyUnstable_Type_AssignVersionTag(type)) return;
+  cache.type = type;
+  cache.get = generic_getter(type, name, &cache.closure);
+  if (PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)) cache.version = type->tp_version_tag;
+}
+
+}  // namespace
+
+PyObject* get_attribute(PyObject* object, PyObject* name, GetterCache& cache) {
+  // Version tags are never reused, and any change to the type or its bases
+  // clears the tag: a match means the lookup still resolves as recorded.
+  PyTypeObject* type = Py_TYPE(object);
+  if (type == cache.type && cache.version != 0 && type->tp_version_tag == cache.version) {
+    return cache.get ? cache.get(object, cache.closure) : PyObject_GetAttr(object, name);
+  }
+  PyObject* value = PyObject_GetAttr(object, name);
+  // Only after a success: the lookup below must not meet a pending error.
+  if (value != nullptr) remember_getter(type, name, cache);
+  return value;
+}
+
 Ref raylib_binding() {
   Ref md = Ref::steal(lookup_global(names().md));
   if (!md) return md;

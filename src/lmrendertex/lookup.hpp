@@ -18,6 +18,20 @@ PyObject* lookup_builtin(PyObject* name);
 // getattr(object, name, <absent>): 1 found (in `value`), 0 absent (an
 // AttributeError, cleared), -1 any other error.
 int optional_attribute(PyObject* object, PyObject* name, Ref& value);
+// What attribute lookup on objects of one type resolves a name to, when that
+// is a C getter: kept for as long as the type's version tag says its
+// attributes are unchanged, so a repeated read calls the getter as the
+// generic lookup would, without the lookup.
+struct GetterCache {
+  PyTypeObject* type = nullptr;
+  unsigned int version = 0;  // 0: nothing cached
+  getter get = nullptr;
+  void* closure = nullptr;
+};
+
+// getattr(object, name); the same as PyObject_GetAttr, through `cache`.
+PyObject* get_attribute(PyObject* object, PyObject* name, GetterCache& cache);
+
 // md.rl, read afresh: a new reference or null.
 Ref raylib_binding();
 

@@ -166,25 +166,30 @@ struct DerivedProperty {
   PyObject* LmRenderTexture::* field;
   PyObject* Names::* attribute;
   const char* traceback_name;
+  GetterCache* cache;
 };
+
+GetterCache texture_cache, id_cache, depth_cache, width_cache, height_cache;
 
 PyObject* get_derived(PyObject* self, void* closure) {
   auto* property = static_cast<const DerivedProperty*>(closure);
   // Held for the lookup, which may run code that replaces the field.
   Ref owner = Ref::own(as_record(self)->*(property->field));
-  PyObject* value = PyObject_GetAttr(owner.get(), names().*(property->attribute));
+  PyObject* value = get_attribute(owner.get(), names().*(property->attribute), *property->cache);
   if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
   return value;
 }
 
 const DerivedProperty kTexture{&LmRenderTexture::render_texture, &Names::texture,
-                               "LmRenderTexture.texture.__get__"};
+                               "LmRenderTexture.texture.__get__", &texture_cache};
 const DerivedProperty kId{&LmRenderTexture::render_texture, &Names::id,
-                          "LmRenderTexture.id.__get__"};
+                          "LmRenderTexture.id.__get__", &id_cache};
 const DerivedProperty kDepth{&LmRenderTexture::render_texture, &Names::depth,
-                             "LmRenderTexture.depth.__get__"};
-const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture.width.__get__"};
-const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__"};
+                             "LmRenderTexture.depth.__get__", &depth_cache};
+const DerivedProperty kWidth{&LmRenderTexture::size, &Names::x, "LmRenderTexture.width.__get__",
+                             &width_cache};
+const DerivedProperty kHeight{&LmRenderTexture::size, &Names::y, "LmRenderTexture.height.__get__",
+                              &height_cache};
 
 PyObject* get_render_texture(PyObject* self, void*) {
   return Py_NewRef(as_record(self)->render_texture);

@@ -13,7 +13,11 @@ import traceback
 
 import pytest
 
-import lumo_standin as standin
+# This suite pins exact call orders, so it always runs on the recording
+# platform; fresh interpreters started by the tests inherit the choice.
+os.environ["LUMO_PLATFORM"] = "recording"
+
+import lumo_standin as standin  # noqa: E402
 from lumo_ui.core.state import lumo_state
 from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture

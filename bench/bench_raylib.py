@@ -6,7 +6,8 @@ same draw made by Python code calling the raylib binding itself.
 Runs under Xvfb (software GL) when there is no display.  Every pair is
 timed in the same run on the same GL context, as applications write the
 calls (`target.fast_blit(src, (x, y))` against `pyray.draw_texture_rec(...)`),
-drawing exactly the same quad: same texture, dest, tint and flip.
+drawing exactly the same quad: same texture, dest, tint and flip (checked
+first: both sides of each row must leave the same pixels).
 
 Robustness: the clock is this thread's CPU time, so time the scheduler
 gives to other processes is not counted, and Mesa's software rasterizer
@@ -46,6 +47,7 @@ from lumo_rlplatform import _native, window  # noqa: E402
 window.open_hidden()
 
 import pyray as rl  # noqa: E402
+from raylib import ffi  # noqa: E402
 
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture  # noqa: E402
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2  # noqa: E402
@@ -65,6 +67,8 @@ GOAL = 0.25
 target = LmRenderTexture(LmVector2(64, 64))
 src = LmRenderTexture(LmVector2(S, S))
 src.fill((200, 40, 120, 255))
+with src:  # one odd corner, so that a flip shows in the check below
+    rl.draw_rectangle(0, 0, 1, 1, (10, 250, 10, 255))
 handle = target.render_texture  # the binding's side draws into the same target
 tex = src.render_texture.texture
 x, y = 3, 5
@@ -112,6 +116,30 @@ ROWS = [
      "rl.end_blend_mode()", (BRACKETED, 1), False),
     ("frame of 1,000 fast_blits", "module_frame()", "binding_frame()", (FRAME, 1000), False),
 ]
+
+
+def pixels_after(stmt, scoped):
+    """The target's pixels after one run of stmt on a transparent target."""
+    rl.begin_texture_mode(handle)
+    rl.clear_background((0, 0, 0, 0))
+    rl.end_texture_mode()
+    if scoped:
+        rl.begin_texture_mode(handle)
+    exec(stmt, NAMESPACE)
+    if scoped:
+        rl.end_texture_mode()
+    image = rl.load_image_from_texture(handle.texture)
+    try:
+        return bytes(ffi.buffer(image.data, image.width * image.height * 4))
+    finally:
+        rl.unload_image(image)
+
+
+def check_same_draws():
+    """Both sides of every row must leave the very same pixels."""
+    for name, ours, theirs, _, scoped in ROWS:
+        if pixels_after(ours, scoped) != pixels_after(theirs, scoped):
+            sys.exit(f"{name}: this module and the binding draw different pixels")
 
 
 def per_run(stmt, scoped, number):
@@ -167,6 +195,7 @@ def table():
 
 
 def main():
+    check_same_draws()
     rows = table()
     if JSON:
         with open(JSON, "w") as out:

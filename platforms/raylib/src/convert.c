@@ -168,9 +168,47 @@ read_component(PyObject *item, unsigned char *out)
     return 0;
 }
 
+/* A plain int 0-255, read straight from its digits; 0 for anything else,
+ * which the checked path then reads or rejects. */
+static inline int
+small_component(PyObject *item, unsigned char *out)
+{
+    if (!PyLong_CheckExact(item) || !PyUnstable_Long_IsCompact((PyLongObject *)item)) {
+        return 0;
+    }
+    Py_ssize_t v = PyUnstable_Long_CompactValue((PyLongObject *)item);
+    if ((size_t)v > 255) {
+        return 0;
+    }
+    *out = (unsigned char)v;
+    return 1;
+}
+
+/* The colour of nearly every draw, a tuple of four plain ints in range,
+ * read without a call per component. */
+static inline int
+plain_color(PyObject *obj, RlColor *out)
+{
+    if (!PyTuple_CheckExact(obj) || PyTuple_GET_SIZE(obj) != 4) {
+        return 0;
+    }
+    RlColor c;
+    if (!small_component(PyTuple_GET_ITEM(obj, 0), &c.r) ||
+        !small_component(PyTuple_GET_ITEM(obj, 1), &c.g) ||
+        !small_component(PyTuple_GET_ITEM(obj, 2), &c.b) ||
+        !small_component(PyTuple_GET_ITEM(obj, 3), &c.a)) {
+        return 0;
+    }
+    *out = c;
+    return 1;
+}
+
 int
 read_color(PyObject *obj, RlColor *out, RlColor if_none)
 {
+    if (plain_color(obj, out)) {
+        return 0;
+    }
     if (obj == Py_None) {
         *out = if_none;
         return 0;
@@ -181,6 +219,8 @@ read_color(PyObject *obj, RlColor *out, RlColor if_none)
                      Py_TYPE(obj)->tp_name);
         return -1;
     }
+    /* Reading a component runs no Python code, so a list cannot change
+     * under the loop. */
     PyObject *seq = PySequence_Fast(obj, "");
     if (seq == NULL) {
         return -1;
@@ -242,10 +282,21 @@ read_rect_tint(PyObject *obj, RlColor *out)
     return 0;
 }
 
-static int
+/* A number: exact floats and plain ints (what callers pass) are read
+ * directly, without float() making an object; anything else goes through
+ * float() with its usual errors. */
+static inline int
 read_float(PyObject *item, float *out)
 {
-    double v = PyFloat_CheckExact(item) ? PyFloat_AS_DOUBLE(item) : PyFloat_AsDouble(item);
+    if (PyFloat_CheckExact(item)) {
+        *out = (float)PyFloat_AS_DOUBLE(item);
+        return 0;
+    }
+    if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact((PyLongObject *)item)) {
+        *out = (float)PyUnstable_Long_CompactValue((PyLongObject *)item);
+        return 0;
+    }
+    double v = PyFloat_AsDouble(item);
     if (v == -1.0 && PyErr_Occurred()) {
         return -1;
     }
@@ -256,24 +307,31 @@ read_float(PyObject *item, float *out)
 int
 read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what)
 {
-    if (!PyTuple_Check(obj) && !PyList_Check(obj)) {
+    if (PyList_Check(obj)) {
+        /* A snapshot: float() of an item may run code that changes the list,
+         * which must not move the items under the loop. */
+        PyObject *items = PyList_AsTuple(obj);
+        if (items == NULL) {
+            return -1;
+        }
+        int rc = read_floats(items, out, n, what);
+        Py_DECREF(items);
+        return rc;
+    }
+    if (!PyTuple_Check(obj)) {
         PyErr_Format(PyExc_TypeError, "%s must be a tuple of %zd numbers, got %.200s", what, n,
                      Py_TYPE(obj)->tp_name);
         return -1;
     }
-    PyObject *seq = PySequence_Fast(obj, "");
-    if (seq == NULL) {
+    if (PyTuple_GET_SIZE(obj) != n) {
+        PyErr_Format(PyExc_ValueError, "%s must have %zd numbers, got %zd", what, n,
+                     PyTuple_GET_SIZE(obj));
         return -1;
     }
-    int rc = 0;
-    if (PySequence_Fast_GET_SIZE(seq) != n) {
-        PyErr_Format(PyExc_ValueError, "%s must have %zd numbers, got %zd", what, n,
-                     PySequence_Fast_GET_SIZE(seq));
-        rc = -1;
+    for (Py_ssize_t i = 0; i < n; i++) {
+        if (read_float(PyTuple_GET_ITEM(obj, i), &out[i]) < 0) {
+            return -1;
+        }
     }
-    for (Py_ssize_t i = 0; rc == 0 && i < n; i++) {
-        rc = read_float(PySequence_Fast_GET_ITEM(seq, i), &out[i]);
-    }
-    Py_DECREF(seq);
-    return rc;
+    return 0;
 }

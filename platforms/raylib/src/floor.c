@@ -3,7 +3,9 @@
  * with no Python in between, for benchmarks.  What is left of a draw's
  * time above this is the cost of calling it.
  *   kind 0: ClearBackground;  1: one DrawTexturePro;
- *   2: blend mode, texture mode on handle, DrawTexturePro, both ended.
+ *   2: blend mode, texture mode on handle, DrawTexturePro, both ended;
+ *   3: one frame: texture mode on handle, n draws at the benchmark's
+ *      spots, texture mode ended.
  */
 #include "platform.h"
 
@@ -20,6 +22,14 @@ raylib_floor(PyObject *self, PyObject *args)
         window_guard() < 0 || read_render_texture(handle_obj, &handle) < 0 ||
         read_texture(texture_obj, &tex) < 0) {
         return NULL;
+    }
+    if (kind == 3) {
+        rl.BeginTextureMode(handle);
+        for (Py_ssize_t i = 0; i < n; i++) {
+            draw_at(&tex, (float)(i % 56), (float)((i * 7) % 56), 1, RL_WHITE);
+        }
+        rl.EndTextureMode();
+        Py_RETURN_NONE;
     }
     for (Py_ssize_t i = 0; i < n; i++) {
         if (kind == 0) {

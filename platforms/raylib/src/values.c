@@ -67,9 +67,33 @@ vector2_reduce(PyObject *self, PyObject *unused)
     return Py_BuildValue("O(dd)", Py_TYPE(self), v->x, v->y);
 }
 
-static PyMemberDef vector2_members[] = {
-    {"x", Py_T_DOUBLE, offsetof(LmVector2Object, x), 0, "x component"},
-    {"y", Py_T_DOUBLE, offsetof(LmVector2Object, y), 0, "y component"},
+/* x and y are getset descriptors rather than members: readers that find a
+ * getset's getter once may call it directly on every later read, which the
+ * render target does for a source's width and height on each blit. */
+static PyObject *
+vector2_get(PyObject *self, void *offset)
+{
+    return PyFloat_FromDouble(*(double *)((char *)self + (size_t)offset));
+}
+
+static int
+vector2_set(PyObject *self, PyObject *value, void *offset)
+{
+    if (value == NULL) {
+        PyErr_SetString(PyExc_TypeError, "can't delete numeric/char attribute");
+        return -1;
+    }
+    double v = PyFloat_AsDouble(value);
+    if (v == -1.0 && PyErr_Occurred()) {
+        return -1;
+    }
+    *(double *)((char *)self + (size_t)offset) = v;
+    return 0;
+}
+
+static PyGetSetDef vector2_getset[] = {
+    {"x", vector2_get, vector2_set, "x component", (void *)offsetof(LmVector2Object, x)},
+    {"y", vector2_get, vector2_set, "y component", (void *)offsetof(LmVector2Object, y)},
     {NULL},
 };
 
@@ -87,7 +111,7 @@ PyTypeObject LmVector2Type = {
     .tp_new = vector2_tp_new,
     .tp_init = vector2_init,
     .tp_repr = vector2_repr,
-    .tp_members = vector2_members,
+    .tp_getset = vector2_getset,
     .tp_methods = vector2_methods,
 };
 

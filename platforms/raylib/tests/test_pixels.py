@@ -3,6 +3,7 @@ with the same draws made directly through the raylib binding."""
 
 import copy
 import gc
+from fractions import Fraction
 from types import SimpleNamespace
 
 import pyray as rl
@@ -100,6 +101,9 @@ SCENES = {
     "lmblit, LmRect tint (r, g, b, transparency)": (
         lambda t, s, p: t.lmblit(s, LmVector2(3, 5), flip=False, color=LmRect(200, 100, 50, 75)),
         lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, False, (3, 5), TINT), blend=0)),
+    "blit at numbers of other kinds (a Fraction, a bool)": (
+        lambda t, s, p: t.blit(s, (Fraction(7, 2), True)),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3.5, 1)), blend=0)),
     "blit_texture at a position and into a rectangle": (
         lambda t, s, p: (t.blit_texture(p, (1, 1), flip=False),
                          t.blit_texture(p, (14, 2, 20, 18), color=TINT)),
@@ -182,6 +186,8 @@ BAD = {
     "colour of strings": (lambda t, s: t.blit(s, (0, 0), color=(1, 2, "3", 4)), TypeError, "integers"),
     "colour of floats": (lambda t, s: t.fill((1.0, 2, 3, 4)), TypeError, "integers"),
     "colour out of range": (lambda t, s: t.fill((1, 2, 3, 256)), ValueError, "0-255"),
+    "colour below range": (lambda t, s: t.fill((-1, 2, 3, 4)), ValueError, "0-255"),
+    "colour of a huge int": (lambda t, s: t.fill((1, 2, 3, 2**70)), ValueError, "0-255"),
     "LmRect tint out of range": (
         lambda t, s: t.lmblit(s, LmVector2(0, 0), color=LmRect(0, 0, 0, -1)), ValueError, "0-255"),
     "position of strings": (lambda t, s: t.blit(s, ("a", 0)), TypeError, "real number"),
@@ -211,3 +217,25 @@ def test_bad_input_raises_and_draws_nothing(case, source):
     rl.end_blend_mode()
     assert pixels(handle.texture) == before
     rl.unload_render_texture(handle)
+
+
+def test_a_dest_list_changed_while_read_draws_what_it_held(plain):
+    """float() of an item may empty the list being read: the draw uses the
+    items as they were when the call began (no read past the list's end)."""
+    from lumo_rlplatform._native import fast_blit_pro  # the display's blit
+
+    class Shrinking:
+        def __float__(self):
+            dest.clear()
+            return 2.0
+
+    dest = [Shrinking(), 3, 20, 12]
+    target = LmRenderTexture(LmVector2(*SIZE))
+    target.clear(BACKDROP)
+    with target:
+        fast_blit_pro(plain, dest, False, WHITE)
+    got = pixels(target.render_texture.texture)
+    target.kill()
+    draw = rec(plain, 10, 6, False, (2, 3, 20, 12))
+    want = reference(SIZE, lambda h: (backdrop(h), in_texture_mode(h, draw)))
+    assert got == want

@@ -50,3 +50,18 @@ def test_both_platforms_offer_the_same_back_end_signatures():
     real, recording = _platform_says("raylib"), _platform_says("recording")
     assert (real[0], recording[0]) == ("lumo_rlplatform.rl", "lumo_standin.rl")
     assert sorted(real[1:]) == sorted(recording[1:]) and len(real) == 10
+
+
+@pytest.mark.parametrize("change, error, words", [
+    (lambda v: setattr(v, "y", "3"), TypeError, "real number"),
+    (lambda v: delattr(v, "x"), TypeError, "can't delete"),
+])
+def test_vector_components_read_write_and_refuse_like_numbers(change, error, words):
+    from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+    vector = LmVector2(1, 2.5)
+    vector.x = 7
+    assert (vector.x, vector.y) == (7.0, 2.5) and type(vector.x) is float
+    with pytest.raises(error, match=words):
+        change(vector)
+    assert (vector.x, vector.y) == (7.0, 2.5)

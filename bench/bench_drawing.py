@@ -15,7 +15,10 @@ construction against constructing and dropping a bare C object, the pickle
 round trip against the round trip of such an object. Property reads are set
 against `f.noop()`. The row "floor: function-like method" shows what a
 callable shaped like this module's methods (vectorcall and the
-method-descriptor flag) costs beside the plain METH_FASTCALL floor.
+method-descriptor flag) costs beside the plain METH_FASTCALL floor, and
+"floor: with, function-like methods" what a `with` statement costs over an
+object whose __enter__ and __exit__ are such callables: the interpreter binds
+both to the object (a bound-method allocation each) before calling them.
 
 Native rows call the type's method table from the test client's C loop
 (lmrt_native_client.time_*), beside the same loop calling a no-op function of
@@ -80,6 +83,8 @@ class FunctionLike:
 
     __slots__ = ()
     noop = client.FunctionFloor()
+    __enter__ = client.FunctionFloor()
+    __exit__ = client.FunctionFloor()
 
 
 def namespace():
@@ -125,6 +130,11 @@ PYTHON_CASES = [
     ("fast_blit_texture", "t.fast_blit_texture(tex, pos)", "f.noop(tex, pos)"),
     ("blit_texture", "t.blit_texture(tex, pos)", "f.noop(tex, pos)"),
     ("with target: pass", "with t:\n    pass", "f.noop()\nf.noop(None, None, None)"),
+    (
+        "floor: with, function-like methods",
+        "with fl:\n    pass",
+        "f.noop()\nf.noop(None, None, None)",
+    ),
     ("get_width()", "t.get_width()", "f.noop()"),
     ("get_height()", "t.get_height()", "f.noop()"),
     ("get_rect()", "t.get_rect()", "f.noop()"),

@@ -279,6 +279,32 @@ def test_dispatching_entries_check_loaded(client, target, log, entry, skip_dispa
     assert entries(excinfo) == [entry]
 
 
+# Native entries called from C find a failing back-end call on their own and
+# add their entries, innermost last.
+@pytest.mark.parametrize(
+    "entry, args, failing, expected_entries",
+    [
+        ("c_fast_clear", (RED,), "c_clear_background", ["c_fast_clear"]),
+        ("c_clear", (RED,), "c_clear_background", ["c_clear", "c_fast_clear"]),
+        ("c_clear", (RED,), "end_texture_mode", ["c_clear"]),
+        ("fast_clear", (RED, 1), "c_clear_background", ["fast_clear", "c_fast_clear"]),
+        ("clear", (RED, 0), "begin_texture_mode", ["clear", "c_clear"]),
+        ("fill", (RED, 1), "end_texture_mode", ["fill", "c_clear"]),
+        ("c_fast_blit", ("SRC", (1, 2), 1, None), "c_draw_texture_vec", ["c_fast_blit"]),
+        ("c_fast_lmblit", ("SRC", "VEC", 0, 1, None), "c_draw_lmtexture_lmvec", ["c_fast_lmblit"]),
+    ],
+)
+def test_native_entries_report_a_failing_back_end_call(client, target, source, log, entry, args,
+                                                        failing, expected_entries):
+    stand_ins = {"SRC": source, "VEC": LmVector2(1.0, 2.0)}
+    args = [stand_ins.get(arg, arg) if isinstance(arg, str) else arg for arg in args]
+    standin.fail_at(failing, RuntimeError(failing))
+    with pytest.raises(RuntimeError, match=f"^{failing}$") as excinfo:
+        getattr(client, entry)(target, *args)
+    assert standin.names()[-1] == failing
+    assert entries(excinfo) == expected_entries
+
+
 # ---- copy ------------------------------------------------------------------
 
 

@@ -27,15 +27,17 @@ Ref source_texture(LmRenderTexture* source) {
   return Ref::steal(get_attribute(handle.get(), names().texture, cache));
 }
 
-bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
+bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color,
+                      const ErrorIndicator& error) {
   Ref texture = source_texture(source);
   if (!texture) return false;
   module_state.backend.c_draw_texture_vec(texture.get(), dest, color, flip);
-  return succeeded();
+  return succeeded(error);
 }
 
 // The whole source into the dest rectangle; a negative source height mirrors.
-bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, PyObject* color) {
+bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, PyObject* color,
+                    const ErrorIndicator& error) {
   Ref texture = source_texture(source);
   if (!texture) return false;
   Ref width = Ref::steal(read_width(as_object(source)));
@@ -44,10 +46,11 @@ bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, P
   Ref source_rect = Ref::steal(PyTuple_Pack(4, zero.get(), zero.get(), width.get(), height));
   if (!source_rect) return false;
   module_state.backend.c_draw_texture_rec(texture.get(), source_rect.get(), dest, color);
-  return succeeded();
+  return succeeded(error);
 }
 
-bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color) {
+bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color,
+                         const ErrorIndicator& error) {
   // The height comes first whatever dest holds, so a None source fails here
   // before its record is touched.
   Ref height = Ref::steal(read_height(as_object(source)));
@@ -67,9 +70,9 @@ bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyOb
   if (length < 0) return false;
   switch (length) {
     case 2:
-      return draw_at_position(source, dest, flip, color);
+      return draw_at_position(source, dest, flip, color, error);
     case 4:
-      return draw_into_rect(source, dest, height.get(), color);
+      return draw_into_rect(source, dest, height.get(), color, error);
     default:
       raise_invalid_dest(dest);
       return false;
@@ -94,17 +97,18 @@ bool draw_on_display(PyObject* texture, PyObject* dest, int flip, PyObject* colo
 // The bodies of the native draw entries: true on success; a failure adds
 // the entry's traceback line.
 
-bool c_fast_blit_body(LmRenderTexture* lm_texture, PyObject* dest, int flip, PyObject* color) {
-  if (draw_render_texture(lm_texture, dest, flip, color)) return true;
+bool c_fast_blit_body(LmRenderTexture* lm_texture, PyObject* dest, int flip, PyObject* color,
+                      const ErrorIndicator& error) {
+  if (draw_render_texture(lm_texture, dest, flip, color, error)) return true;
   add_traceback("LmRenderTexture.c_fast_blit", line::kCFastBlit);
   return false;
 }
 
 bool c_fast_lmblit_body(LmRenderTexture* lm_texture, ::LmVector2* dest, int flip,
-                        ::LmRect* color) {
+                        ::LmRect* color, const ErrorIndicator& error) {
   module_state.backend.c_draw_lmtexture_lmvec(lm_texture, reinterpret_cast<VectorRecord*>(dest),
                                               reinterpret_cast<RectRecord*>(color), flip);
-  if (succeeded()) return true;
+  if (succeeded(error)) return true;
   add_traceback("LmRenderTexture.c_fast_lmblit", line::kCFastLmblit);
   return false;
 }
@@ -117,8 +121,10 @@ bool c_fast_blit_texture_body(PyObject* texture, PyObject* dest, int flip, PyObj
 
 // ---- the Python-level wrapper --------------------------------------------------
 
-// A blit's arguments after binding, conversion and the colour default.
+// A blit's arguments after binding, conversion and the colour default, and
+// the thread state read once for the call's tests of the error indicator.
 struct BlitCall {
+  ErrorIndicator error;
   LmRenderTexture* self;
   PyObject* source;  // lm_texture or texture
   PyObject* dest;
@@ -176,9 +182,9 @@ struct Blit {
 // blend mode outermost, then texture mode on self, then the draw. Nothing is
 // ended when a later step fails: callers rely on no rollback.
 LMRT_INLINE bool draw_bracketed(const Blit& blit, const BlitCall& call) {
-  return check_loaded(call.self) && begin_blend_mode(call.blend_mode) &&
-         begin_texture_mode(call.self) && blit.draw(call) && end_texture_mode() &&
-         end_blend_mode();
+  return check_loaded(call.self) && begin_blend_mode(call.blend_mode, call.error) &&
+         begin_texture_mode(call.self, call.error) && blit.draw(call) &&
+         end_texture_mode(call.error) && end_blend_mode(call.error);
 }
 
 // Binds the row's parameters, in declaration order, into named fields.
@@ -218,10 +224,10 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 LMRT_INLINE bool draw_render_texture_entry(const BlitCall& call) {
   auto entry = call.self->methods->c_fast_blit;
   if (entry == native::c_fast_blit) {
-    return c_fast_blit_body(as_record(call.source), call.dest, call.flip, call.color);
+    return c_fast_blit_body(as_record(call.source), call.dest, call.flip, call.color, call.error);
   }
   entry(call.self, as_record(call.source), call.dest, call.flip, call.color);
-  return succeeded();
+  return succeeded(call.error);
 }
 
 LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
@@ -229,10 +235,10 @@ LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
   auto* color = reinterpret_cast<::LmRect*>(call.color);
   auto entry = call.self->methods->c_fast_lmblit;
   if (entry == native::c_fast_lmblit) {
-    return c_fast_lmblit_body(as_record(call.source), dest, call.flip, color);
+    return c_fast_lmblit_body(as_record(call.source), dest, call.flip, color, call.error);
   }
   entry(call.self, as_record(call.source), dest, call.blend_mode, call.flip, color);
-  return succeeded();
+  return succeeded(call.error);
 }
 
 // Only a tuple or None may reach the display as dest; in the bracketed blit
@@ -247,7 +253,7 @@ LMRT_INLINE bool draw_texture_entry(const BlitCall& call) {
     return c_fast_blit_texture_body(call.source, call.dest, call.flip, call.color);
   }
   entry(call.self, call.source, call.dest, call.flip, call.color);
-  return succeeded();
+  return succeeded(call.error);
 }
 
 #undef LMRT_INLINE
@@ -298,12 +304,12 @@ namespace native {
 
 void c_fast_blit(LmRenderTexture*, LmRenderTexture* lm_texture, PyObject* dest, int flip,
                  PyObject* color) {
-  c_fast_blit_body(lm_texture, dest, flip, color);
+  c_fast_blit_body(lm_texture, dest, flip, color, ErrorIndicator());
 }
 
 void c_fast_lmblit(LmRenderTexture*, LmRenderTexture* lm_texture, ::LmVector2* dest, int,
                    int flip, ::LmRect* color) {
-  c_fast_lmblit_body(lm_texture, dest, flip, color);
+  c_fast_lmblit_body(lm_texture, dest, flip, color, ErrorIndicator());
 }
 
 void c_fast_blit_texture(LmRenderTexture*, PyObject* texture, PyObject* dest, int flip,

@@ -13,39 +13,42 @@ namespace {
 // ---- clear and fill ------------------------------------------------------
 
 // Each native entry has a body that returns its status, so a caller that
-// reaches the type's own entry tests the error indicator once for the whole
-// call rather than once per level (every test reads the thread state through
-// thread-local storage). An entry replaced in the table is still called
-// through it, with the indicator tested after.
+// reaches the type's own entry tests the error indicator once per back-end
+// step rather than once per level, through the thread state the call read
+// once. An entry replaced in the table is still called through it, with the
+// indicator tested after.
 
-bool c_fast_clear_body(PyObject* color) {
+bool c_fast_clear_body(PyObject* color, const ErrorIndicator& error) {
   module_state.backend.c_clear_background(color);
-  if (succeeded()) return true;
+  if (succeeded(error)) return true;
   add_traceback("LmRenderTexture.c_fast_clear", line::kCFastClear);
   return false;
 }
 
-bool run_c_fast_clear(LmRenderTexture* self, PyObject* color) {
+bool run_c_fast_clear(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
   auto entry = self->methods->c_fast_clear;
-  if (entry == native::c_fast_clear) return c_fast_clear_body(color);
+  if (entry == native::c_fast_clear) return c_fast_clear_body(color, error);
   entry(self, color);
-  return succeeded();
+  return succeeded(error);
 }
 
-bool c_clear_body(LmRenderTexture* self, PyObject* color) {
-  if (begin_texture_mode(self) && run_c_fast_clear(self, color) && end_texture_mode()) return true;
+bool c_clear_body(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
+  if (begin_texture_mode(self, error) && run_c_fast_clear(self, color, error) &&
+      end_texture_mode(error)) {
+    return true;
+  }
   add_traceback("LmRenderTexture.c_clear", line::kCClear);
   return false;
 }
 
-bool run_c_clear(LmRenderTexture* self, PyObject* color) {
+bool run_c_clear(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
   auto entry = self->methods->c_clear;
-  if (entry == native::c_clear) return c_clear_body(self, color);
+  if (entry == native::c_clear) return c_clear_body(self, color, error);
   entry(self, color);
-  return succeeded();
+  return succeeded(error);
 }
 
-using ColorRun = bool (*)(LmRenderTexture*, PyObject*);
+using ColorRun = bool (*)(LmRenderTexture*, PyObject*, const ErrorIndicator&);
 using DispatchEntry = void (*)(LmRenderTexture*, PyObject*, int);
 
 // What tells clear, fast_clear and fill apart: the row, the table entry
@@ -67,10 +70,10 @@ const ColorMethod kFill{MethodId::fill, &LmRenderTextureMethods::fill, native::f
 // The body of the dispatching entries: an override of the method runs
 // instead of the type's own work. A failure adds the method's entry.
 bool color_entry_body(const ColorMethod& m, LmRenderTexture* self, PyObject* color,
-                      int skip_dispatch) {
+                      int skip_dispatch, const ErrorIndicator& error) {
   Ref result;
   Dispatch dispatch = call_override(self, skip_dispatch, m.id, color, result);
-  bool done = dispatch == Dispatch::Own ? check_loaded(self) && m.run(self, color)
+  bool done = dispatch == Dispatch::Own ? check_loaded(self) && m.run(self, color, error)
                                         : dispatch == Dispatch::Override;
   if (!done) add_traceback(method(m.id));
   return done;
@@ -87,12 +90,13 @@ PyObject* call_color_method(const ColorMethod& m, PyObject* self, PyObject* cons
   }
   LmRenderTexture* record = as_record(self);
   DispatchEntry entry = record->methods->*m.entry;
+  ErrorIndicator error;
   bool done;
   if (entry == m.own) {
-    done = color_entry_body(m, record, color, 1);
+    done = color_entry_body(m, record, color, 1, error);
   } else {
     entry(record, color, 1);
-    done = succeeded();
+    done = succeeded(error);
   }
   if (!done) return fail(spec);
   Py_RETURN_NONE;
@@ -114,14 +118,15 @@ bool alpha_blend_mode(int* out) {
 // an exact LmRenderTexture, so its fast_blit is the type's own and is called
 // directly rather than looked up by name.
 bool draw_copy(LmRenderTexture* target, LmRenderTexture* source, int flip) {
+  ErrorIndicator error;
   target->methods->fast_clear(target, module_state.clear_color, 0);
-  if (!succeeded()) return false;
+  if (!succeeded(error)) return false;
   int mode;
-  if (!alpha_blend_mode(&mode) || !begin_blend_mode(mode)) return false;
+  if (!alpha_blend_mode(&mode) || !begin_blend_mode(mode, error)) return false;
   PyObject* blit_args[] = {as_object(source), module_state.origin_position,
                            flip ? Py_True : Py_False};
   Ref drawn = Ref::steal(py::fast_blit(as_object(target), blit_args, 3, nullptr));
-  return drawn && end_blend_mode();
+  return drawn && end_blend_mode(error);
 }
 
 // Leaves the scope after its body failed, as a `with` statement does: __exit__
@@ -152,7 +157,7 @@ namespace py {
 PyObject* enter(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const Method& enter = method(MethodId::enter);
   if (!bind(enter, args, nargs, kwnames, nullptr) || !check_loaded(as_record(self)) ||
-      !begin_texture_mode(as_record(self))) {
+      !begin_texture_mode(as_record(self), ErrorIndicator())) {
     return fail(enter);
   }
   return Py_NewRef(self);
@@ -161,7 +166,9 @@ PyObject* enter(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
 PyObject* exit_scope(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const Method& exit = method(MethodId::exit);
   PyObject* exc_info[3];
-  if (!bind(exit, args, nargs, kwnames, exc_info) || !end_texture_mode()) return fail(exit);
+  if (!bind(exit, args, nargs, kwnames, exc_info) || !end_texture_mode(ErrorIndicator())) {
+    return fail(exit);
+  }
   Py_RETURN_NONE;
 }
 
@@ -211,20 +218,26 @@ PyObject* copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 namespace native {
 
-void c_fast_clear(LmRenderTexture*, PyObject* color) { c_fast_clear_body(color); }
+// Called from C, so each entry reads the thread state for itself.
 
-void c_clear(LmRenderTexture* self, PyObject* color) { c_clear_body(self, color); }
+void c_fast_clear(LmRenderTexture*, PyObject* color) {
+  c_fast_clear_body(color, ErrorIndicator());
+}
+
+void c_clear(LmRenderTexture* self, PyObject* color) {
+  c_clear_body(self, color, ErrorIndicator());
+}
 
 void clear(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  color_entry_body(kClear, self, color, skip_dispatch);
+  color_entry_body(kClear, self, color, skip_dispatch, ErrorIndicator());
 }
 
 void fast_clear(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  color_entry_body(kFastClear, self, color, skip_dispatch);
+  color_entry_body(kFastClear, self, color, skip_dispatch, ErrorIndicator());
 }
 
 void fill(LmRenderTexture* self, PyObject* color, int skip_dispatch) {
-  color_entry_body(kFill, self, color, skip_dispatch);
+  color_entry_body(kFill, self, color, skip_dispatch, ErrorIndicator());
 }
 
 }  // namespace native

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include "arguments.hpp"
+#include "error_indicator.hpp"
 #include "ref.hpp"
 #include "render_texture.hpp"
 #include "state.hpp"
@@ -12,7 +13,7 @@
 namespace lmrt {
 
 // Back-end and native entries report failure only through the indicator.
-inline bool succeeded() { return PyErr_Occurred() == nullptr; }
+inline bool succeeded(const ErrorIndicator& error) { return !error.set(); }
 
 inline PyObject* fail(const Method& method) {
   add_traceback(method);
@@ -21,22 +22,22 @@ inline PyObject* fail(const Method& method) {
 
 // The target is held for the call: the back-end may run code that replaces
 // the field and would otherwise free the handle it is working with.
-inline bool begin_texture_mode(LmRenderTexture* self) {
+inline bool begin_texture_mode(LmRenderTexture* self, const ErrorIndicator& error) {
   Ref target = Ref::own(self->render_texture);
   module_state.backend.begin_texture_mode(target.get(), 0);
-  return succeeded();
+  return succeeded(error);
 }
-inline bool end_texture_mode() {
+inline bool end_texture_mode(const ErrorIndicator& error) {
   module_state.backend.end_texture_mode(0);
-  return succeeded();
+  return succeeded(error);
 }
-inline bool begin_blend_mode(int mode) {
+inline bool begin_blend_mode(int mode, const ErrorIndicator& error) {
   module_state.backend.begin_blend_mode(mode, 0);
-  return succeeded();
+  return succeeded(error);
 }
-inline bool end_blend_mode() {
+inline bool end_blend_mode(const ErrorIndicator& error) {
   module_state.backend.end_blend_mode(0);
-  return succeeded();
+  return succeeded(error);
 }
 
 // Conversions of omitted-or-given optional arguments.

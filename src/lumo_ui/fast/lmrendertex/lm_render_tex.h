@@ -21,6 +21,12 @@ extern "C" {
 
 struct LmRenderTextureMethods;
 
+/* The record. Read its fields freely; write render_texture and loaded only
+ * through the Python-level properties (or kill): the module counts, per
+ * handle object (by identity), the loaded records that hold it, so that a
+ * handle shared by several targets is given back once, by the last of them.
+ * A direct write bypasses that count. Handles copied by pickling or deepcopy
+ * are other objects and are counted apart. */
 typedef struct LmRenderTexture {
   PyObject_HEAD
   struct LmRenderTextureMethods *methods;

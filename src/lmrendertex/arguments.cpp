@@ -98,22 +98,20 @@ bool bind_positional(const Method& sig, PyObject* const* args, Py_ssize_t nargs,
   return true;
 }
 
-// The common keyword call: each keyword is the interned name of a distinct
-// parameter after the positional ones, and every required parameter is
-// given. Anything else (a name that is only equal, a repeat, a missing or
-// unknown parameter) is left to the full matcher, which also words the errors.
-bool bind_interned_keywords(const Method& sig, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames, PyObject** out) {
-  if (nargs > sig.count) return false;
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-  for (Py_ssize_t i = nargs; i < sig.count; ++i) out[i] = nullptr;
+// The common keyword call, after the positional ones are bound: each keyword
+// is the interned name of a distinct parameter after them, and every
+// required parameter is given. Anything else (a name that is only equal, a
+// repeat, a missing or unknown parameter) is left to the full matcher, which
+// binds those slots afresh and words the errors.
+bool match_interned_keywords(const Method& sig, Py_ssize_t nargs, PyObject* kwnames,
+                             PyObject* const* values, PyObject** out) {
   Py_ssize_t nkeywords = PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t k = 0; k < nkeywords; ++k) {
     PyObject* key = PyTuple_GET_ITEM(kwnames, k);
     int i = static_cast<int>(nargs);
     while (i < sig.count && param_name(sig, i) != key) ++i;
     if (i == sig.count || out[i] != nullptr) return false;
-    out[i] = args[nargs + k];
+    out[i] = values[k];
   }
   for (int i = static_cast<int>(nargs); i < sig.required; ++i) {
     if (out[i] == nullptr) return false;
@@ -127,10 +125,10 @@ namespace detail {
 
 bool bind_slow(const Method& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                PyObject** out) {
-  if (kwnames != nullptr && bind_interned_keywords(sig, args, nargs, kwnames, out)) return true;
   Py_ssize_t nkeywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   if (!bind_positional(sig, args, nargs, nkeywords, out)) return false;
   if (nkeywords == 0) return true;
+  if (match_interned_keywords(sig, nargs, kwnames, args + nargs, out)) return true;
   Keywords kw{&PyTuple_GET_ITEM(kwnames, 0), args + nargs, nkeywords};
   return bind_keywords(sig, nargs, kw, out);
 }

@@ -217,28 +217,23 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   Py_RETURN_NONE;
 }
 
-// The draws go through the target's method table, as every Python-level
-// operation reaches its native level. When the table holds the type's own
-// entry its body runs directly and reports its status, so the error
-// indicator is not tested a second time.
+// The draws go through the target's method table (see run_entry).
 LMRT_INLINE bool draw_render_texture_entry(const BlitCall& call) {
-  auto entry = call.self->methods->c_fast_blit;
-  if (entry == native::c_fast_blit) {
-    return c_fast_blit_body(as_record(call.source), call.dest, call.flip, call.color, call.error);
-  }
-  entry(call.self, as_record(call.source), call.dest, call.flip, call.color);
-  return succeeded(call.error);
+  auto* source = as_record(call.source);
+  return run_entry(
+      call.self->methods->c_fast_blit, native::c_fast_blit,
+      [&] { return c_fast_blit_body(source, call.dest, call.flip, call.color, call.error); },
+      call.error, call.self, source, call.dest, call.flip, call.color);
 }
 
 LMRT_INLINE bool draw_lmtexture_entry(const BlitCall& call) {
+  auto* source = as_record(call.source);
   auto* dest = reinterpret_cast<::LmVector2*>(call.dest);
   auto* color = reinterpret_cast<::LmRect*>(call.color);
-  auto entry = call.self->methods->c_fast_lmblit;
-  if (entry == native::c_fast_lmblit) {
-    return c_fast_lmblit_body(as_record(call.source), dest, call.flip, color, call.error);
-  }
-  entry(call.self, as_record(call.source), dest, call.blend_mode, call.flip, color);
-  return succeeded(call.error);
+  return run_entry(
+      call.self->methods->c_fast_lmblit, native::c_fast_lmblit,
+      [&] { return c_fast_lmblit_body(source, dest, call.flip, color, call.error); }, call.error,
+      call.self, source, dest, call.blend_mode, call.flip, color);
 }
 
 // Only a tuple or None may reach the display as dest; in the bracketed blit
@@ -248,12 +243,10 @@ LMRT_INLINE bool draw_texture_entry(const BlitCall& call) {
     raise_unexpected_type("tuple", call.dest);
     return false;
   }
-  auto entry = call.self->methods->c_fast_blit_texture;
-  if (entry == native::c_fast_blit_texture) {
-    return c_fast_blit_texture_body(call.source, call.dest, call.flip, call.color);
-  }
-  entry(call.self, call.source, call.dest, call.flip, call.color);
-  return succeeded(call.error);
+  return run_entry(
+      call.self->methods->c_fast_blit_texture, native::c_fast_blit_texture,
+      [&] { return c_fast_blit_texture_body(call.source, call.dest, call.flip, call.color); },
+      call.error, call.self, call.source, call.dest, call.flip, call.color);
 }
 
 #undef LMRT_INLINE

@@ -12,11 +12,8 @@ namespace {
 
 // ---- clear and fill ------------------------------------------------------
 
-// Each native entry has a body that returns its status, so a caller that
-// reaches the type's own entry tests the error indicator once per back-end
-// step rather than once per level, through the thread state the call read
-// once. An entry replaced in the table is still called through it, with the
-// indicator tested after.
+// Each native entry has a body that returns its status (see run_entry), so
+// the indicator is tested once per back-end step rather than once per level.
 
 bool c_fast_clear_body(PyObject* color, const ErrorIndicator& error) {
   module_state.backend.c_clear_background(color);
@@ -26,10 +23,8 @@ bool c_fast_clear_body(PyObject* color, const ErrorIndicator& error) {
 }
 
 bool run_c_fast_clear(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
-  auto entry = self->methods->c_fast_clear;
-  if (entry == native::c_fast_clear) return c_fast_clear_body(color, error);
-  entry(self, color);
-  return succeeded(error);
+  return run_entry(self->methods->c_fast_clear, native::c_fast_clear,
+                   [&] { return c_fast_clear_body(color, error); }, error, self, color);
 }
 
 bool c_clear_body(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
@@ -42,10 +37,8 @@ bool c_clear_body(LmRenderTexture* self, PyObject* color, const ErrorIndicator& 
 }
 
 bool run_c_clear(LmRenderTexture* self, PyObject* color, const ErrorIndicator& error) {
-  auto entry = self->methods->c_clear;
-  if (entry == native::c_clear) return c_clear_body(self, color, error);
-  entry(self, color);
-  return succeeded(error);
+  return run_entry(self->methods->c_clear, native::c_clear,
+                   [&] { return c_clear_body(self, color, error); }, error, self, color);
 }
 
 using ColorRun = bool (*)(LmRenderTexture*, PyObject*, const ErrorIndicator&);
@@ -89,16 +82,12 @@ PyObject* call_color_method(const ColorMethod& m, PyObject* self, PyObject* cons
     return fail(spec);
   }
   LmRenderTexture* record = as_record(self);
-  DispatchEntry entry = record->methods->*m.entry;
   ErrorIndicator error;
-  bool done;
-  if (entry == m.own) {
-    done = color_entry_body(m, record, color, 1, error);
-  } else {
-    entry(record, color, 1);
-    done = succeeded(error);
+  if (!run_entry(record->methods->*m.entry, m.own,
+                 [&] { return color_entry_body(m, record, color, 1, error); }, error, record,
+                 color, 1)) {
+    return fail(spec);
   }
-  if (!done) return fail(spec);
   Py_RETURN_NONE;
 }
 

@@ -15,6 +15,19 @@ namespace lmrt {
 // Back-end and native entries report failure only through the indicator.
 inline bool succeeded(const ErrorIndicator& error) { return !error.set(); }
 
+// Python-level operations reach their native level through the object's
+// method table. When the table holds the type's own entry, its body runs
+// directly and reports its status, so the error indicator is not tested a
+// second time; a replaced entry is called through the table, with the
+// indicator tested after.
+template <typename Entry, typename OwnBody, typename... Args>
+inline bool run_entry(Entry entry, Entry own, OwnBody&& own_body, const ErrorIndicator& error,
+                      Args... entry_args) {
+  if (entry == own) return own_body();
+  entry(entry_args...);
+  return succeeded(error);
+}
+
 inline PyObject* fail(const Method& method) {
   add_traceback(method);
   return nullptr;

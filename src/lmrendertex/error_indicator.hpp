@@ -10,9 +10,10 @@
 
 namespace lmrt {
 
-// The field is CPython 3.12's layout of the thread state; the module is
-// built for exactly one version and refuses another at import. Any other
-// version tests through the public call.
+// The field is in CPython 3.12's layout of the thread state, which is the
+// layout of the headers the module is built against (its file name carries
+// that version, so no other interpreter loads it). A build against any
+// other version tests through the public call.
 #if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
 #define LMRT_DIRECT_ERROR_TEST 1
 #else

@@ -10,15 +10,21 @@ RaylibApi rl;
 
 static const RlVector2 NO_ORIGIN = {0.0f, 0.0f};
 
-/* Draws the whole texture with its top-left corner at (x, y); flip mirrors
- * it vertically (raylib's negative source height). */
+/* Draws the whole texture scaled into dest; flip mirrors it vertically
+ * (raylib's negative source height). */
+static void
+draw_into(const RlTexture *tex, RlRectangle dest, int flip, RlColor tint)
+{
+    float h = (float)tex->height;
+    RlRectangle source = {0.0f, 0.0f, (float)tex->width, flip ? -h : h};
+    rl.DrawTexturePro(*tex, source, dest, NO_ORIGIN, 0.0f, tint);
+}
+
+/* The same at its own size, with its top-left corner at (x, y). */
 void
 draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint)
 {
-    float w = (float)tex->width, h = (float)tex->height;
-    RlRectangle source = {0.0f, 0.0f, w, flip ? -h : h};
-    RlRectangle dest = {x, y, w, h};
-    rl.DrawTexturePro(*tex, source, dest, NO_ORIGIN, 0.0f, tint);
+    draw_into(tex, (RlRectangle){x, y, (float)tex->width, (float)tex->height}, flip, tint);
 }
 
 static void
@@ -187,10 +193,7 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
         return NULL;
     }
     if (n == 4) {
-        float h = (float)tex.height;
-        RlRectangle source = {0.0f, 0.0f, (float)tex.width, flip ? -h : h};
-        rl.DrawTexturePro(tex, source, (RlRectangle){d[0], d[1], d[2], d[3]}, NO_ORIGIN, 0.0f,
-                          tint);
+        draw_into(&tex, (RlRectangle){d[0], d[1], d[2], d[3]}, flip, tint);
     }
     else {
         draw_at(&tex, d[0], d[1], flip, tint);

@@ -2,7 +2,9 @@
  * The drawing back-end: the nine functions of the C API that render
  * targets call (published in __pyx_capi__ under their signature texts) and
  * the display's fast_blit_pro.  Each checks its arguments completely before
- * it calls raylib, so a bad argument raises and draws nothing.
+ * it calls raylib, so a bad argument raises and draws nothing.  Reading a
+ * number may run Python code (__float__, __index__, __bool__) that closes
+ * the window, so the window is checked after the last such read.
  */
 #include "platform.h"
 
@@ -43,10 +45,10 @@ c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject
     RlTexture tex;
     float s[4], d[4];
     RlColor tint;
-    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
+    if (read_texture(texture, &tex) < 0 ||
         read_floats(source, s, 4, "the source rectangle") < 0 ||
         read_floats(dest, d, 4, "the destination rectangle") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0) {
+        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
         return;
     }
     rl.DrawTexturePro(tex, (RlRectangle){s[0], s[1], s[2], s[3]},
@@ -59,9 +61,8 @@ c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int f
     RlTexture tex;
     float p[2];
     RlColor tint;
-    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
-        read_floats(position, p, 2, "the position") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0) {
+    if (read_texture(texture, &tex) < 0 || read_floats(position, p, 2, "the position") < 0 ||
+        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
         return;
     }
     draw_at(&tex, p[0], p[1], flip, tint);
@@ -183,13 +184,13 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     RlTexture tex;
     RlColor tint;
     int flip;
-    if (window_guard() < 0 || read_texture(args[0], &tex) < 0 ||
-        (flip = PyObject_IsTrue(args[2])) < 0 || read_color(args[3], &tint, RL_WHITE) < 0) {
+    if (read_texture(args[0], &tex) < 0 || (flip = PyObject_IsTrue(args[2])) < 0 ||
+        read_color(args[3], &tint, RL_WHITE) < 0) {
         return NULL;
     }
     Py_ssize_t n = (PyTuple_Check(args[1]) || PyList_Check(args[1])) ? PySequence_Size(args[1]) : 0;
     float d[4];
-    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0) {
+    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0 || window_guard() < 0) {
         return NULL;
     }
     if (n == 4) {

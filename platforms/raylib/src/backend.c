@@ -102,7 +102,7 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
 {
     RlRenderTexture handle;
     RlColor tint;
-    if (window_guard() < 0 || check_render_target(source) < 0) {
+    if (check_render_target(source) < 0) {
         return;
     }
     PyObject *held = ((LmRenderTextureHead *)source)->render_texture;
@@ -116,6 +116,9 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
     if (!PyObject_TypeCheck(position, &LmVector2Type)) {
         PyErr_Format(PyExc_TypeError, "the position must be an LmVector2, got %.200s",
                      Py_TYPE(position)->tp_name);
+        return;
+    }
+    if (window_guard() < 0) {
         return;
     }
     const LmVector2Object *p = (const LmVector2Object *)position;

@@ -1,5 +1,6 @@
 """Platform choice and the guards that stand where raylib would crash."""
 
+import importlib
 import os
 import subprocess
 import sys
@@ -96,3 +97,15 @@ def test_vector_components_read_write_and_refuse_like_numbers(change, error, wor
     with pytest.raises(error, match=words):
         change(vector)
     assert (vector.x, vector.y) == (7.0, 2.5)
+
+
+@pytest.mark.parametrize("path, values", [
+    ("lumo_ui.fast.lmvector2.lmvector2.LmVector2", (1.0, 2.5)),
+    ("lumo_ui.fast.lmrect.lmrect.LmRect", (1.0, 2.5, 3.0, 4.0)),
+])
+def test_a_failed_init_leaves_the_value_as_it_was(path, values):
+    module, _, name = path.rpartition(".")
+    value = getattr(importlib.import_module(module), name)(*values)
+    with pytest.raises(TypeError, match="real number"):
+        value.__init__(*values[:-1], "3")
+    assert value.__reduce__()[1] == values

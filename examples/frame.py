@@ -97,10 +97,7 @@ def write_png(rl, canvas, path):
     return size
 
 
-def run_real(path):
-    from lumo_rlplatform import window
-
-    window.open_hidden()
+def run_real(path, window):
     import pyray as rl
 
     from lumo_ui.fast.lmrect.lmrect import LmRect
@@ -135,8 +132,9 @@ def run_recording():
     platform.reset()
     canvas, others, _ = frame(Drawing(), LmRenderTexture, LmVector2, LmRect,
                               lambda: standin_rl.Texture(99, SPRITE, SPRITE))
-    names = {id(canvas): "canvas", id(others[0]): "sprite", id(others[1]): "copy"}
-    for target, name in ((canvas, "canvas"), (others[0], "sprite"), (others[1], "copy")):
+    names = {}
+    for target, name in zip((canvas, *others), ("canvas", "sprite", "copy")):
+        names[id(target)] = name
         names[id(target.render_texture)] = f"{name}.render_texture"
         names[id(target.render_texture.texture)] = f"{name}.texture"
 
@@ -152,13 +150,18 @@ def main():
         run_recording()
         return
     path = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else OUT_DEFAULT)
+    # Only a missing window falls back: a failure while drawing is a fault
+    # and must not pass for a machine without GL.
     try:
-        run_real(path)
+        from lumo_rlplatform import window
+
+        window.open_hidden()
     except (RuntimeError, ImportError, OSError) as error:  # no window, no GL, no X libraries
         print(f"no picture: {error}", file=sys.stderr)
         print("the calls the frame makes, on the recording platform:", file=sys.stderr)
         env = dict(os.environ, LUMO_PLATFORM="recording")
         sys.exit(subprocess.call([sys.executable, __file__], env=env))
+    run_real(path, window)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,9 @@
  * The drawing back-end: the nine functions of the C API that render
  * targets call (published in __pyx_capi__ under their signature texts) and
  * the display's fast_blit_pro.  Each checks its arguments completely before
- * it calls raylib, so a bad argument raises and draws nothing.
+ * it calls raylib, so a bad argument raises and draws nothing.  Reading a
+ * number may run Python code (__float__, __index__, __bool__) that closes
+ * the window, so the window is checked after the last such read.
  */
 #include "platform.h"
 
@@ -10,15 +12,21 @@ RaylibApi rl;
 
 static const RlVector2 NO_ORIGIN = {0.0f, 0.0f};
 
-/* Draws the whole texture with its top-left corner at (x, y); flip mirrors
- * it vertically (raylib's negative source height). */
+/* Draws the whole texture scaled into dest; flip mirrors it vertically
+ * (raylib's negative source height). */
+static void
+draw_into(const RlTexture *tex, RlRectangle dest, int flip, RlColor tint)
+{
+    float h = (float)tex->height;
+    RlRectangle source = {0.0f, 0.0f, (float)tex->width, flip ? -h : h};
+    rl.DrawTexturePro(*tex, source, dest, NO_ORIGIN, 0.0f, tint);
+}
+
+/* The same at its own size, with its top-left corner at (x, y). */
 void
 draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint)
 {
-    float w = (float)tex->width, h = (float)tex->height;
-    RlRectangle source = {0.0f, 0.0f, w, flip ? -h : h};
-    RlRectangle dest = {x, y, w, h};
-    rl.DrawTexturePro(*tex, source, dest, NO_ORIGIN, 0.0f, tint);
+    draw_into(tex, (RlRectangle){x, y, (float)tex->width, (float)tex->height}, flip, tint);
 }
 
 static void
@@ -37,10 +45,10 @@ c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject
     RlTexture tex;
     float s[4], d[4];
     RlColor tint;
-    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
+    if (read_texture(texture, &tex) < 0 ||
         read_floats(source, s, 4, "the source rectangle") < 0 ||
         read_floats(dest, d, 4, "the destination rectangle") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0) {
+        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
         return;
     }
     rl.DrawTexturePro(tex, (RlRectangle){s[0], s[1], s[2], s[3]},
@@ -53,9 +61,8 @@ c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int f
     RlTexture tex;
     float p[2];
     RlColor tint;
-    if (window_guard() < 0 || read_texture(texture, &tex) < 0 ||
-        read_floats(position, p, 2, "the position") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0) {
+    if (read_texture(texture, &tex) < 0 || read_floats(position, p, 2, "the position") < 0 ||
+        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
         return;
     }
     draw_at(&tex, p[0], p[1], flip, tint);
@@ -95,7 +102,7 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
 {
     RlRenderTexture handle;
     RlColor tint;
-    if (window_guard() < 0 || check_render_target(source) < 0) {
+    if (check_render_target(source) < 0) {
         return;
     }
     PyObject *held = ((LmRenderTextureHead *)source)->render_texture;
@@ -109,6 +116,9 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
     if (!PyObject_TypeCheck(position, &LmVector2Type)) {
         PyErr_Format(PyExc_TypeError, "the position must be an LmVector2, got %.200s",
                      Py_TYPE(position)->tp_name);
+        return;
+    }
+    if (window_guard() < 0) {
         return;
     }
     const LmVector2Object *p = (const LmVector2Object *)position;
@@ -177,20 +187,17 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     RlTexture tex;
     RlColor tint;
     int flip;
-    if (window_guard() < 0 || read_texture(args[0], &tex) < 0 ||
-        (flip = PyObject_IsTrue(args[2])) < 0 || read_color(args[3], &tint, RL_WHITE) < 0) {
+    if (read_texture(args[0], &tex) < 0 || (flip = PyObject_IsTrue(args[2])) < 0 ||
+        read_color(args[3], &tint, RL_WHITE) < 0) {
         return NULL;
     }
     Py_ssize_t n = (PyTuple_Check(args[1]) || PyList_Check(args[1])) ? PySequence_Size(args[1]) : 0;
     float d[4];
-    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0) {
+    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0 || window_guard() < 0) {
         return NULL;
     }
     if (n == 4) {
-        float h = (float)tex.height;
-        RlRectangle source = {0.0f, 0.0f, (float)tex.width, flip ? -h : h};
-        rl.DrawTexturePro(tex, source, (RlRectangle){d[0], d[1], d[2], d[3]}, NO_ORIGIN, 0.0f,
-                          tint);
+        draw_into(&tex, (RlRectangle){d[0], d[1], d[2], d[3]}, flip, tint);
     }
     else {
         draw_at(&tex, d[0], d[1], flip, tint);

@@ -109,38 +109,32 @@ window_guard(void)
     return -1;
 }
 
-static const void *
-struct_bytes(PyObject *obj, PyObject *ctype)
+/* Copies the struct a cdata of exactly `ctype` holds; anything else, even
+ * an object with the same attributes, is refused. */
+static int
+read_struct(PyObject *obj, PyObject *ctype, const char *what, void *out, size_t size)
 {
-    if (PyObject_TypeCheck(obj, cdata_type) && ((CData *)obj)->c_type == ctype) {
-        return ((CData *)obj)->c_data;
+    if (!PyObject_TypeCheck(obj, cdata_type) || ((CData *)obj)->c_type != ctype) {
+        PyErr_Format(PyExc_TypeError, "expected a raylib %s, got %.200s", what,
+                     Py_TYPE(obj)->tp_name);
+        return -1;
     }
-    return NULL;
+    memcpy(out, ((CData *)obj)->c_data, size);
+    return 0;
 }
 
 int
 read_texture(PyObject *obj, RlTexture *out)
 {
-    const void *bytes = struct_bytes(obj, texture_ctype);
-    if (bytes == NULL) {
-        PyErr_Format(PyExc_TypeError, "expected a raylib Texture, got %.200s",
-                     Py_TYPE(obj)->tp_name);
-        return -1;
-    }
-    memcpy(out, bytes, sizeof *out);
-    return 0;
+    return read_struct(obj, texture_ctype, "Texture", out, sizeof *out);
 }
 
 int
 read_render_texture(PyObject *obj, RlRenderTexture *out)
 {
-    const void *bytes = struct_bytes(obj, render_texture_ctype);
-    if (bytes == NULL) {
-        PyErr_Format(PyExc_TypeError, "expected a raylib RenderTexture, got %.200s",
-                     Py_TYPE(obj)->tp_name);
+    if (read_struct(obj, render_texture_ctype, "RenderTexture", out, sizeof *out) < 0) {
         return -1;
     }
-    memcpy(out, bytes, sizeof *out);
     if (out->id == 0) {
         /* raylib would bind the window's framebuffer and draw there */
         PyErr_SetString(PyExc_ValueError, "the RenderTexture is not loaded (id 0)");

@@ -32,9 +32,13 @@ static int
 vector2_init(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static char *kwlist[] = {"x", "y", NULL};
+    double x = 0.0, y = 0.0;  /* a failed call leaves the vector as it was */
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|dd:LmVector2", kwlist, &x, &y)) {
+        return -1;
+    }
     LmVector2Object *v = (LmVector2Object *)self;
-    v->x = v->y = 0.0;
-    return PyArg_ParseTupleAndKeywords(args, kwds, "|dd:LmVector2", kwlist, &v->x, &v->y) ? 0 : -1;
+    v->x = x, v->y = y;
+    return 0;
 }
 
 static PyObject *
@@ -135,10 +139,13 @@ static int
 rect_init(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static char *kwlist[] = {"x", "y", "w", "h", NULL};
+    float x = 0.0f, y = 0.0f, w = 0.0f, h = 0.0f;  /* a failed call changes nothing */
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|ffff:LmRect", kwlist, &x, &y, &w, &h)) {
+        return -1;
+    }
     LmRectObject *r = (LmRectObject *)self;
-    r->x = r->y = r->w = r->h = 0.0f;
-    return PyArg_ParseTupleAndKeywords(args, kwds, "|ffff:LmRect", kwlist, &r->x, &r->y, &r->w,
-                                       &r->h) ? 0 : -1;
+    r->x = x, r->y = y, r->w = w, r->h = h;
+    return 0;
 }
 
 static PyObject *

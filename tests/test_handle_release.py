@@ -7,15 +7,12 @@ import pickle
 import weakref
 
 import pytest
-from conftest import run_python
+from conftest import CHECKSUM, run_python, unpickle
 
 import lumo_standin
 from lumo_standin import rl
-from lumo_ui.fast.lmrendertex import lm_render_tex as mod
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
-
-CHECKSUM = 226208704
 
 
 class Sub(LmRenderTexture):
@@ -77,7 +74,7 @@ def by_setters(original):
 SHARERS = {
     "copy": copy.copy,
     "adoption": lambda original: LmRenderTexture.from_rl_render_texture(original.render_texture),
-    "unpickling function": lambda original: mod.__pyx_unpickle_LmRenderTexture(
+    "unpickling function": lambda original: unpickle(
         type(original), CHECKSUM, (True, original.render_texture, original.size)
     ),
     "set-state": by_setstate,

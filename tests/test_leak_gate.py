@@ -22,11 +22,11 @@ import types
 
 import lmrt_native_client as client
 import pytest
+from conftest import CHECKSUM, unpickle
 
 import lumo_standin as standin
 from lumo_standin import rl
 from lumo_ui.fast.lmrect.lmrect import LmRect
-from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -34,8 +34,6 @@ WARM_UP = 20
 ROUNDS = 200
 BATCHES = 4
 SLACK = ROUNDS // 10
-CHECKSUM = 226208704
-unpickle = lm_render_tex.__pyx_unpickle_LmRenderTexture
 
 
 class Boom:

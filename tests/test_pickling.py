@@ -7,15 +7,13 @@ import sys
 import traceback
 
 import pytest
+from conftest import CHECKSUM, unpickle
 
 import lumo_standin
 from lumo_standin import rl
-from lumo_ui.fast.lmrendertex import lm_render_tex as mod
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
-CHECKSUM = 226208704
-unpickle = mod.__pyx_unpickle_LmRenderTexture
 VECTOR_NAME = f"{LmVector2.__module__}.{LmVector2.__qualname__}"
 
 

@@ -111,68 +111,59 @@ def namespace():
     }
 
 
-# (name, statement, floor statement). The floor is the same statement form
-# with a no-op in place of the operation.
+# (name, statement[, floor statement]). A row without a floor is a method
+# call or a property read on an object, `x.name(args)` or `x.name`: its floor
+# is `f.noop(args)` (or `f.noop()`), the same statement with a no-op in place
+# of the operation.
 PYTHON_CASES = [
-    ("floor: function-like method", "fl.noop(color)", "f.noop(color)"),
-    ("fast_clear", "t.fast_clear(color)", "f.noop(color)"),
-    ("clear", "t.clear(color)", "f.noop(color)"),
-    ("fill", "t.fill(color)", "f.noop(color)"),
-    ("fast_blit (x, y)", "t.fast_blit(src, pos)", "f.noop(src, pos)"),
-    ("fast_blit (x, y, w, h)", "t.fast_blit(src, rect)", "f.noop(src, rect)"),
-    ("blit (x, y)", "t.blit(src, pos)", "f.noop(src, pos)"),
-    (
-        "blit (x, y, w, h) flip=, color=",
-        "t.blit(src, rect, flip=flip, color=color)",
-        "f.noop(src, rect, flip=flip, color=color)",
-    ),
-    ("lmblit", "t.lmblit(src, vec)", "f.noop(src, vec)"),
-    ("fast_blit_texture", "t.fast_blit_texture(tex, pos)", "f.noop(tex, pos)"),
-    ("blit_texture", "t.blit_texture(tex, pos)", "f.noop(tex, pos)"),
+    ("floor: function-like method", "fl.noop(color)"),
+    ("fast_clear", "t.fast_clear(color)"),
+    ("clear", "t.clear(color)"),
+    ("fill", "t.fill(color)"),
+    ("fast_blit (x, y)", "t.fast_blit(src, pos)"),
+    ("fast_blit (x, y, w, h)", "t.fast_blit(src, rect)"),
+    ("blit (x, y)", "t.blit(src, pos)"),
+    ("blit (x, y, w, h) flip=, color=", "t.blit(src, rect, flip=flip, color=color)"),
+    ("lmblit", "t.lmblit(src, vec)"),
+    ("fast_blit_texture", "t.fast_blit_texture(tex, pos)"),
+    ("blit_texture", "t.blit_texture(tex, pos)"),
     ("with target: pass", "with t:\n    pass", "f.noop()\nf.noop(None, None, None)"),
-    (
-        "floor: with, function-like methods",
-        "with fl:\n    pass",
-        "f.noop()\nf.noop(None, None, None)",
-    ),
-    ("get_width()", "t.get_width()", "f.noop()"),
-    ("get_height()", "t.get_height()", "f.noop()"),
-    ("get_rect()", "t.get_rect()", "f.noop()"),
-    ("width", "t.width", "f.noop()"),
-    ("height", "t.height", "f.noop()"),
-    ("texture", "t.texture", "f.noop()"),
-    ("id", "t.id", "f.noop()"),
-    ("depth", "t.depth", "f.noop()"),
-    ("size", "t.size", "f.noop()"),
-    ("render_texture", "t.render_texture", "f.noop()"),
-    ("loaded", "t.loaded", "f.noop()"),
+    ("floor: with, function-like methods", "with fl:\n    pass", "f.noop()\nf.noop(None, None, None)"),
+    ("get_width()", "t.get_width()"),
+    ("get_height()", "t.get_height()"),
+    ("get_rect()", "t.get_rect()"),
+    ("width", "t.width"),
+    ("height", "t.height"),
+    ("texture", "t.texture"),
+    ("id", "t.id"),
+    ("depth", "t.depth"),
+    ("size", "t.size"),
+    ("render_texture", "t.render_texture"),
+    ("loaded", "t.loaded"),
     ("loaded = True", "t.loaded = True", "f.noop(True)"),
     ("construction + deallocation", "T(size)", "F(size)"),
-    ("copy()", "t.copy()", "f.noop()"),
+    ("copy()", "t.copy()"),
     ("pickle round trip", "loads(dumps(t))", "loads(dumps(f))"),
 ]
 
-# (name, client timer, arguments before n). Each timer takes n and a floor flag last.
+# (name, client timer, arguments before n: names in the namespace, or numbers).
+# Each timer takes n, the floor flag and the clock flag last.
 NATIVE_CASES = [
-    ("native c_fast_clear", "time_c_fast_clear", lambda ns: (ns["t"], RED)),
-    ("native fast_clear (skip_dispatch 1)", "time_fast_clear", lambda ns: (ns["t"], RED)),
-    ("native get_width", "time_get_width", lambda ns: (ns["t"],)),
-    (
-        "native c_fast_blit (x, y)",
-        "time_c_fast_blit",
-        lambda ns: (ns["t"], ns["src"], ns["pos"], 1, RED),
-    ),
-    (
-        "native c_fast_blit (x, y, w, h)",
-        "time_c_fast_blit",
-        lambda ns: (ns["t"], ns["src"], ns["rect"], 1, RED),
-    ),
-    (
-        "native c_fast_lmblit",
-        "time_c_fast_lmblit",
-        lambda ns: (ns["t"], ns["src"], ns["vec"], 0, 1, ns["tint"]),
-    ),
+    ("native c_fast_clear", "time_c_fast_clear", ("t", "color")),
+    ("native fast_clear (skip_dispatch 1)", "time_fast_clear", ("t", "color")),
+    ("native get_width", "time_get_width", ("t",)),
+    ("native c_fast_blit (x, y)", "time_c_fast_blit", ("t", "src", "pos", 1, "color")),
+    ("native c_fast_blit (x, y, w, h)", "time_c_fast_blit", ("t", "src", "rect", 1, "color")),
+    ("native c_fast_lmblit", "time_c_fast_lmblit", ("t", "src", "vec", 0, 1, "tint")),
 ]
+
+
+def floor_of(statement):
+    """The floor of a row that names none: `f.noop` with the same arguments."""
+    call = re.fullmatch(r"\w+\.\w+(\(.*\))?", statement)
+    if not call:
+        raise ValueError(f"the row {statement!r} must name its floor")
+    return "f.noop" + (call[1] or "()")
 
 
 def make_loop(statement, names, clock):
@@ -240,10 +231,11 @@ def measure(operation, floor, repeats, budget):
 
 def cases(ns, cpu):
     """(name, operation timer, floor timer, floor description) per row."""
-    for name, statement, floor in PYTHON_CASES:
+    for name, statement, *floor in PYTHON_CASES:
+        floor = floor[0] if floor else floor_of(statement)
         yield name, python_timer(statement, ns, cpu), python_timer(floor, ns, cpu), floor.replace("\n", "; ")
     for name, function, arguments in NATIVE_CASES:
-        args = arguments(ns)
+        args = [ns[argument] if isinstance(argument, str) else argument for argument in arguments]
         yield (
             name,
             native_timer(function, args, False, cpu),

@@ -97,6 +97,14 @@ def module_frame():
 NAMESPACE.update(binding_frame=binding_frame, module_frame=module_frame)
 CLEAR, DRAW, BRACKETED, FRAME = 0, 1, 2, 3  # kinds of _native._floor
 
+
+def bracketed(draw):
+    """The binding's form of a draw that blit and lmblit bracket: alpha
+    blending and texture mode begun around it and ended after it."""
+    return (f"rl.begin_blend_mode(0); rl.begin_texture_mode(handle); {draw}; "
+            "rl.end_texture_mode(); rl.end_blend_mode()")
+
+
 # (row, statement through this module, the same draw through the binding,
 #  the raylib work of one run as (_floor kind, count), inside texture mode?)
 ROWS = [
@@ -107,13 +115,9 @@ ROWS = [
     ("fast_blit into a rect", "target.fast_blit(src, (x, y, S, S))",
      "rl.draw_texture_pro(tex, flipped, (x, y, S, S), (0, 0), 0, WHITE)", (DRAW, 1), True),
     ("blit at (x, y)", "target.blit(src, (x, y))",
-     "rl.begin_blend_mode(0); rl.begin_texture_mode(handle); "
-     "rl.draw_texture_rec(tex, flipped, (x, y), WHITE); rl.end_texture_mode(); rl.end_blend_mode()",
-     (BRACKETED, 1), False),
+     bracketed("rl.draw_texture_rec(tex, flipped, (x, y), WHITE)"), (BRACKETED, 1), False),
     ("lmblit at LmVector2", "target.lmblit(src, pos)",
-     "rl.begin_blend_mode(0); rl.begin_texture_mode(handle); "
-     "rl.draw_texture_rec(tex, flipped, (pos.x, pos.y), WHITE); rl.end_texture_mode(); "
-     "rl.end_blend_mode()", (BRACKETED, 1), False),
+     bracketed("rl.draw_texture_rec(tex, flipped, (pos.x, pos.y), WHITE)"), (BRACKETED, 1), False),
     ("frame of 1,000 fast_blits", "module_frame()", "binding_frame()", (FRAME, 1000), False),
 ]
 

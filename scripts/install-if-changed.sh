@@ -60,3 +60,21 @@ install_tools_if_changed() {
   mkdir -p "$(dirname "$stamp")"
   echo "$want" >"$stamp"
 }
+
+# install_platforms
+# Both platforms, then the lumo_ui modules that choose between them (after
+# the recording platform, which no longer owns those files).
+install_platforms() {
+  install_if_changed ./platforms/recording
+  install_if_changed ./platforms/raylib
+  install_if_changed ./platforms/select
+}
+
+# install_test_client [PIP_ARGS]...
+# The test sibling, compiled against the module's installed header and
+# package config (so install the module first), without build isolation so
+# that its build sees them.
+install_test_client() {
+  install_if_changed --also src/lumo_ui/fast/lmrendertex/lm_render_tex.h \
+    --also cmake/lm_render_tex-config.cmake ./tests/native_client --no-build-isolation "$@"
+}

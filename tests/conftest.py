@@ -25,6 +25,10 @@ from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
 MODULE = "lumo_ui.fast.lmrendertex.lm_render_tex"
 PREFIX = MODULE + ".LmRenderTexture."
+# The module's unpickling function, and the checksum of the record layout
+# that pickles carry and that it accepts.
+unpickle = lm_render_tex.__pyx_unpickle_LmRenderTexture
+CHECKSUM = 226208704
 
 
 def entries(excinfo, prefix=PREFIX):

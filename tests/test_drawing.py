@@ -298,11 +298,8 @@ def test_native_entries_report_a_failing_back_end_call(client, target, source, l
                                                         failing, expected_entries):
     stand_ins = {"SRC": source, "VEC": LmVector2(1.0, 2.0)}
     args = [stand_ins.get(arg, arg) if isinstance(arg, str) else arg for arg in args]
-    standin.fail_at(failing, RuntimeError(failing))
-    with pytest.raises(RuntimeError, match=f"^{failing}$") as excinfo:
-        getattr(client, entry)(target, *args)
-    assert standin.names()[-1] == failing
-    assert entries(excinfo) == expected_entries
+    names, traceback_entries = fail_at_call(failing, lambda: getattr(client, entry)(target, *args))
+    assert names[-1] == failing and traceback_entries == expected_entries
 
 
 # ---- copy ------------------------------------------------------------------

@@ -151,16 +151,6 @@ def test_a_changed_vector_type_shows_at_once(read, expected):
     assert read(target) == 3.0
 
 
-def test_no_reference_leaks(log):
-    vector = LmVector2(5.0, 6.0)
-    target = LmRenderTexture(vector)
-    before = sys.getrefcount(vector), sys.getrefcount(target)
-    for _ in range(100):
-        target.get_width(), target.get_height(), target.get_rect()
-    log.clear()
-    assert (sys.getrefcount(vector), sys.getrefcount(target)) == before
-
-
 # ---- the native entries, as sibling modules call them ----------------------
 
 

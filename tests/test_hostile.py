@@ -6,10 +6,10 @@ import gc
 import itertools
 
 import pytest
+from conftest import CHECKSUM, unpickle
 
 import lumo_standin as standin
 from lumo_ui.fast.lmrect.lmrect import LmRect
-from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -89,9 +89,8 @@ def test_methods_survive_hostile_arguments(name):
 def test_constructors_and_module_functions_survive(value):
     call_quietly(LmRenderTexture, value)
     call_quietly(LmRenderTexture.from_rl_render_texture, value)
-    unpickle = lm_render_tex.__pyx_unpickle_LmRenderTexture
     for state in (value, (value, value, value), (value,), (value, value, value, value)):
-        call_quietly(unpickle, LmRenderTexture, 226208704, state)
+        call_quietly(unpickle, LmRenderTexture, CHECKSUM, state)
         call_quietly(unpickle, value, value, state)
     target = LmRenderTexture.__new__(LmRenderTexture)
     for name in ("render_texture", "size", "loaded"):

@@ -22,11 +22,11 @@ import types
 
 import lmrt_native_client as client
 import pytest
+from conftest import CHECKSUM, unpickle
 
 import lumo_standin as standin
 from lumo_standin import rl
 from lumo_ui.fast.lmrect.lmrect import LmRect
-from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -34,8 +34,6 @@ WARM_UP = 20
 ROUNDS = 200
 BATCHES = 4
 SLACK = ROUNDS // 10
-CHECKSUM = 226208704
-unpickle = lm_render_tex.__pyx_unpickle_LmRenderTexture
 
 
 class Boom:
@@ -62,8 +60,11 @@ def world():
     vector = LmVector2(8.0, 4.0)
     sub = Overriding(LmVector2(8.0, 8.0))
     sub.tag = "pickled with its dict"
+    target = LmRenderTexture(vector)  # its size, handle and type are watched too
     return types.SimpleNamespace(
-        t=LmRenderTexture(LmVector2(64.0, 32.0)),
+        t=target,
+        t_handle=target.render_texture,
+        cls=LmRenderTexture,
         src=source,
         dead=dead,
         bare=LmRenderTexture.__new__(LmRenderTexture),
@@ -78,6 +79,7 @@ def world():
         tex=source.texture,
         handle=handle,
         state=(True, handle, vector),
+        bad_state=(True, handle, 5),
         thing=object(),
         big=2**40,
         boom=Boom(),
@@ -191,14 +193,18 @@ PICKLING = [
     case("pickle-round-trip", lambda w: pickle.loads(pickle.dumps(w.t)).kill()),
     case("pickle-round-trip/bare", lambda w: pickle.loads(pickle.dumps(w.bare))),
     case("pickle-round-trip/subclass-dict", lambda w: pickle.loads(pickle.dumps(w.sub)).kill()),
+    case("__reduce__", lambda w: w.t.__reduce__()),
     case("__reduce_cython__", lambda w: w.t.__reduce_cython__()),
     case("__setstate_cython__", lambda w: w.bare.__setstate_cython__(w.state)),
     case("__setstate__", lambda w: w.bare.__setstate__(w.state)),
+    case("__setstate__/own-handle", lambda w: w.t.__setstate__((True, w.t_handle, w.v))),
+    case("__setstate__/bad-size", lambda w: w.t.__setstate__(w.bad_state), TypeError),
     case("__setstate_cython__/wrong-type", lambda w: w.bare.__setstate_cython__(w.thing), TypeError),
     case("__setstate_cython__/short", lambda w: w.bare.__setstate_cython__(w.pos), IndexError),
     case("unpickle", lambda w: unpickle(LmRenderTexture, CHECKSUM, w.state)),
     case("unpickle/bad-checksum", lambda w: unpickle(LmRenderTexture, 1, w.state), pickle.PickleError),
     case("unpickle/bad-state", lambda w: unpickle(LmRenderTexture, CHECKSUM, w.thing), TypeError),
+    case("unpickle/bad-size", lambda w: unpickle(LmRenderTexture, CHECKSUM, w.bad_state), TypeError),
 ]
 
 PROPERTIES = [

@@ -293,21 +293,6 @@ def test_the_handled_exception_survives(log, failure):
     assert lumo_standin.names() == ["is_window_ready", "unload_render_texture"]
 
 
-@pytest.mark.parametrize("cls", [LmRenderTexture, Sub])
-def test_a_reference_cycle_gives_its_handle_back(log, cls):
-    gc.collect()
-    target = make(cls)
-    handle = rl.RenderTexture(1, rl.Texture(2, 8, 4), rl.Texture(3, 8, 4))
-    handle.owner = target
-    target.render_texture = handle
-    del target, handle
-    assert unload_entries(log) == []
-    gc.collect()
-    # Given back before the collector cleared anything: the handle is whole.
-    ((_, given_back),) = unload_entries(log)
-    assert given_back.id == 1 and isinstance(given_back.owner, cls)
-
-
 # ---- resurrection ---------------------------------------------------------------
 
 

@@ -206,24 +206,16 @@ PyObject* time_loop(Fn entry, Timing timing, Args... args) {
   return PyFloat_FromDouble((now_ns(clock) - start) / static_cast<double>(timing.n));
 }
 
-PyObject* time_c_fast_clear(PyObject*, PyObject* args) {
+// Times a colour entry; Extra are its trailing arguments (skip_dispatch).
+template <auto Entry, int... Extra>
+PyObject* time_color_entry(PyObject*, PyObject* args) {
   LmRenderTexture* self;
   PyObject *object, *color;
   Timing timing;
   if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
     return nullptr;
   }
-  return time_loop(methods->c_fast_clear, timing, self, color);
-}
-
-PyObject* time_fast_clear(PyObject*, PyObject* args) {
-  LmRenderTexture* self;
-  PyObject *object, *color;
-  Timing timing;
-  if (!parse(args, "OOn|pp", &self, &object, &color, &timing.n, &timing.floor, &timing.cpu)) {
-    return nullptr;
-  }
-  return time_loop(methods->fast_clear, timing, self, color, 1);
+  return time_loop(methods->*Entry, timing, self, color, Extra...);
 }
 
 PyObject* time_get_width(PyObject*, PyObject* args) {
@@ -324,8 +316,10 @@ PyMethodDef client_methods[] = {
     {"get_rect", get_rect, METH_VARARGS, nullptr},
     {"get_height", size_query<&LmRenderTextureMethods::get_height>, METH_VARARGS, nullptr},
     {"get_width", size_query<&LmRenderTextureMethods::get_width>, METH_VARARGS, nullptr},
-    {"time_c_fast_clear", time_c_fast_clear, METH_VARARGS, nullptr},
-    {"time_fast_clear", time_fast_clear, METH_VARARGS, nullptr},
+    {"time_c_fast_clear", time_color_entry<&LmRenderTextureMethods::c_fast_clear>, METH_VARARGS,
+     nullptr},
+    {"time_fast_clear", time_color_entry<&LmRenderTextureMethods::fast_clear, 1>, METH_VARARGS,
+     nullptr},
     {"time_get_width", time_get_width, METH_VARARGS, nullptr},
     {"time_c_fast_blit", time_c_fast_blit, METH_VARARGS, nullptr},
     {"time_c_fast_lmblit", time_c_fast_lmblit, METH_VARARGS, nullptr},

@@ -158,8 +158,9 @@ void render_texture_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   if (clean_up_due(self)) {
     // Another finaliser took the slot (a subclass's own __del__), or the
-    // target was loaded again after its clean-up, so the clean-up runs here. The count is moved by hand: a decrement through
-    // Py_DECREF would re-enter this function when it reached zero.
+    // target was loaded again after its clean-up, so the clean-up runs
+    // here. The count is moved by hand: a decrement through Py_DECREF would
+    // re-enter this function when it reached zero.
     Py_SET_REFCNT(self, Py_REFCNT(self) + 1);
     render_texture_finalize(self);
     Py_SET_REFCNT(self, Py_REFCNT(self) - 1);

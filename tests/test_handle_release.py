@@ -1,6 +1,7 @@
 """Each render-texture handle is given back once: by the last loaded target
 that holds it, and for cyclic garbage before the collector clears anything."""
 
+import contextlib
 import copy
 import gc
 import pickle
@@ -329,6 +330,83 @@ def test_the_count_keeps_no_handle_alive(log):
     assert unloaded(log) == [handle()]
     log.clear()
     assert handle() is None
+
+
+# ---- after the finaliser ---------------------------------------------------------
+
+NOT_LOADED = "Render texture not loaded"
+kept = []
+
+
+class Clinging(LmRenderTexture):
+    """Once told to cling, the clean-up's lookup of its handle keeps it alive."""
+
+    @property
+    def render_texture(self):
+        if self.__dict__.pop("cling", False):
+            kept.append(self)
+        return LmRenderTexture.render_texture.__get__(self)
+
+
+def finalised_by_hand(holders):
+    holders[0].__del__()
+
+
+def finalised_by_a_survived_death(holders):
+    holders[0].cling = True
+    holders[0] = None
+    holders[0] = kept.pop()
+
+
+FINALISED = {"by __del__()": finalised_by_hand, "by a death it survived": finalised_by_a_survived_death}
+
+# What is then done with the target, and the error it gives.
+AFTERWARDS = {
+    "kill": (lambda target: target.kill(), AssertionError),
+    "clear": (lambda target: target.clear(None), AssertionError),
+    "with block": (lambda target: target.__enter__(), AssertionError),
+    "copy": (lambda target: target.copy(), AssertionError),
+    "death": (lambda target: None, None),
+}
+
+
+@pytest.mark.parametrize("afterwards, error", AFTERWARDS.values(), ids=AFTERWARDS)
+@pytest.mark.parametrize("finalise", FINALISED.values(), ids=FINALISED)
+@pytest.mark.parametrize("count", [1, 2], ids=["sole holder", "shared holder"])
+def test_a_target_that_outlives_its_finaliser_holds_nothing(log, count, finalise, afterwards, error):
+    holders = share(make(Clinging), SHARERS["adoption"], count)
+    handle = holders[0].render_texture
+    log.clear()
+    finalise(holders)
+    assert log == ([] if count > 1 else give_back("drop", handle))
+    assert holders[0].loaded is False
+    log.clear()
+    with pytest.raises(error, match=NOT_LOADED) if error else contextlib.nullcontext():
+        afterwards(holders[0])
+    holders[0] = None
+    assert log == []
+    # The other holder is now the last, and gives the handle back.
+    for sharer in holders[1:]:
+        sharer.kill()
+    assert unloaded(log) == [handle] * (count - 1)
+
+
+LOADED_AGAIN = {
+    "initialised again": lambda target: target.__init__(LmVector2(2.0, 2.0)),
+    "loaded set true": lambda target: setattr(target, "loaded", True),
+}
+
+
+@pytest.mark.parametrize("how", ["kill", "drop"])
+@pytest.mark.parametrize("load_again", LOADED_AGAIN.values(), ids=LOADED_AGAIN)
+def test_a_target_loaded_again_after_its_finaliser_gives_its_handle_back(log, load_again, how):
+    holders = [make()]
+    holders[0].__del__()
+    load_again(holders[0])
+    handle = holders[0].render_texture
+    log.clear()
+    end(holders, 0, how)
+    assert log == give_back(how, handle)
 
 
 def test_a_direct_finaliser_call_gives_back_once_and_marks_only_that_object(log):

@@ -4,6 +4,7 @@ becomes of errors raised while an object dies."""
 import ctypes
 import gc
 import sys
+import weakref
 
 import pytest
 from conftest import break_collaborator, entries, run_python
@@ -24,6 +25,11 @@ class Sub(LmRenderTexture):
 
 class SlottedSub(LmRenderTexture):
     __slots__ = ()
+
+
+class OwnFinaliser(LmRenderTexture):
+    def __del__(self):
+        lumo_standin.calls.append(("__del__",))
 
 
 @pytest.fixture
@@ -329,7 +335,7 @@ def resurrecting_unload(monkeypatch):
     return survivors
 
 
-@pytest.mark.parametrize("cls", [LmRenderTexture, Sub, SlottedSub])
+@pytest.mark.parametrize("cls", [LmRenderTexture, Sub, SlottedSub, OwnFinaliser])
 def test_clean_up_that_keeps_the_object(log, resurrecting_unload, cls):
     base = sys.getrefcount(cls)
     target = make(cls)
@@ -337,13 +343,20 @@ def test_clean_up_that_keeps_the_object(log, resurrecting_unload, cls):
     resurrecting_unload.arm(id(target))
     del target
     (survivor,) = resurrecting_unload
-    assert gc.is_tracked(survivor) and survivor.loaded is True
-    assert survivor.render_texture is handle and survivor.get_width() == 8.0
-    gc.collect()
-    del survivor
     resurrecting_unload.clear()
-    # The resource went back at the first death; the second gives nothing.
+    # The resource went back at the first death, and the survivor knows it.
     assert unload_entries(log) == [("unload_render_texture", handle)]
+    assert survivor.loaded is False
+    assert survivor.render_texture is handle and survivor.get_width() == 8.0
+    assert gc.is_tracked(survivor)
+    # A cycle through it is still found by the collector, and its second
+    # death gives nothing back.
+    log.clear()
+    handle.owner = survivor
+    handle = weakref.ref(handle)
+    del survivor
+    gc.collect()
+    assert handle() is None and log == []
     assert sys.getrefcount(cls) == base
 
 
@@ -358,7 +371,7 @@ def test_clean_up_that_keeps_the_object_during_collection(log, resurrecting_unlo
     gc.collect()
     (survivor,) = resurrecting_unload
     # The finaliser ran before anything was cleared, so the cycle is whole.
-    assert gc.is_tracked(survivor) and survivor.loaded is True
+    assert gc.is_tracked(survivor) and survivor.loaded is False
     assert survivor.render_texture.owner is survivor
     del survivor
     resurrecting_unload.clear()
@@ -383,7 +396,7 @@ def test_property_of_a_subclass_keeping_the_object(log):
     del target
     (survivor,) = kept
     assert gc.is_tracked(survivor)
-    assert survivor.loaded and survivor.get_rect().w == 8.0
+    assert not survivor.loaded and survivor.get_rect().w == 8.0
     survivor.note = "attributes still work"
     del survivor
     kept.clear()
@@ -403,9 +416,15 @@ def test_finaliser_that_keeps_the_object(log):
     base = sys.getrefcount(Lingering)
     target = make(Lingering)
     del target
-    assert log == [] and len(kept) == 1
-    assert kept[0].get_width() == 8.0
-    kept.clear()  # the finaliser runs once only; now the object goes
+    (survivor,) = kept
+    kept.clear()
+    # Nothing was given back yet, and the survivor is whole and collectable.
+    assert log == [] and survivor.loaded is True and survivor.get_width() == 8.0
+    assert gc.is_tracked(survivor)
+    survivor.me = survivor
+    del survivor
+    assert log == []
+    gc.collect()  # the finaliser runs once only; now the cycle goes
     assert lumo_standin.names() == ["is_window_ready", "unload_render_texture"]
     assert sys.getrefcount(Lingering) == base
 

@@ -95,8 +95,10 @@ void guarded_release(PyObject* self) {
 // first: the finaliser (which the collector calls on cyclic garbage before
 // clearing any of it, and deallocation calls otherwise), collector clearing,
 // or deallocation itself when a subclass's own __del__ took the finaliser
-// slot. A resurrected object keeps its entry, so it gives nothing back a
-// second time when it dies again. Never destroyed, like the holder count.
+// slot. The clean-up leaves the object unloaded, and a resurrected object
+// keeps its entry, so it gives nothing back a second time when it dies
+// again; only a target loaded anew since (a second __init__, its loaded flag
+// set) is cleaned up again. Never destroyed, like the holder count.
 //
 // The interpreter's "finalized" mark cannot stand in for this set: it is set
 // when whatever occupies the finaliser slot ran, which for a subclass with
@@ -121,6 +123,11 @@ void keep_resurrected(PyObject* self) {
   }
 }
 
+// Whether the clean-up has yet to run for what the object holds now.
+bool clean_up_due(PyObject* self) {
+  return !cleaned_up().contains(self) || as_record(self)->loaded;
+}
+
 // True if the finaliser brought the object back to life.
 bool finalizer_resurrected(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
@@ -132,21 +139,28 @@ bool finalizer_resurrected(PyObject* self) {
 
 // The dying object's hold on its handle ends first, so that of several
 // holders dying together (one cycle of garbage) the last one gives it back.
+// Afterwards the object is no longer loaded: a target that outlives this
+// (resurrected, or __del__ called by hand) must not give the handle back
+// again through kill or its later death, nor draw on it.
 void render_texture_finalize(PyObject* self) {
-  if (!cleaned_up().insert(self).second) return;
-  holders::forget(as_record(self));
+  if (!clean_up_due(self)) return;
+  cleaned_up().insert(self);
+  LmRenderTexture* record = as_record(self);
+  holders::forget(record);
   Ref pending = Ref::steal(PyErr_GetRaisedException());
   guarded_release(self);
+  holders::set_loaded(record, 0);
   PyErr_SetRaisedException(pending.release());
 }
 
 void render_texture_dealloc(PyObject* self) {
   if (finalizer_resurrected(self)) return;
   PyObject_GC_UnTrack(self);
-  if (!cleaned_up().contains(self)) {
-    // Another finaliser took the slot (a subclass's own __del__), so the
-    // clean-up runs here. The count is moved by hand: a decrement through
-    // Py_DECREF would re-enter this function when it reached zero.
+  if (clean_up_due(self)) {
+    // Another finaliser took the slot (a subclass's own __del__), or the
+    // target was loaded again after its clean-up, so the clean-up runs
+    // here. The count is moved by hand: a decrement through Py_DECREF would
+    // re-enter this function when it reached zero.
     Py_SET_REFCNT(self, Py_REFCNT(self) + 1);
     render_texture_finalize(self);
     Py_SET_REFCNT(self, Py_REFCNT(self) - 1);

@@ -42,8 +42,8 @@ PyObject* read_height(PyObject* source);
 // Slots defined with the operation they belong to.
 int render_texture_init(PyObject* self, PyObject* args, PyObject* kwargs);  // render_texture.cpp
 void render_texture_dealloc(PyObject* self);                                 // release.cpp
-// The clean-up of a dying object (the type's finaliser); it runs once per
-// object, and never raises.
+// The clean-up of a dying object (the type's finaliser): it runs once per
+// load of the object, leaves it unloaded, and never raises.
 void render_texture_finalize(PyObject* self);                                // release.cpp
 
 }  // namespace lmrt

@@ -11,6 +11,15 @@ draw into whatever target is current, normally the one made current by a
 ``with target:`` block. A failure rolls nothing back: a mode already begun
 stays begun.
 
+The current target is one global state, not a stack: ``with`` blocks do not
+nest, and a bracketed call (or ``copy``) on any target inside a ``with`` block
+ends that block's texture mode, so later ``fast_`` draws in the block land on
+the screen, with no error.
+
+Render textures are stored bottom-up: the default ``flip=True`` draws a render
+target the right way up and ``flip=False`` upside down. Plain textures are
+stored top-down and want ``flip=False`` to be the right way up.
+
 Checks marked "asserts loaded" raise ``AssertionError("Render texture not
 loaded")`` when the target is not loaded, unless Python ran with ``-O`` when
 the module was imported.
@@ -24,7 +33,8 @@ from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 from typing_extensions import disjoint_base
 
 # Passed to the back-end unchanged; the library's Color constants are RGBA
-# tuples. Only the built-in tuple type itself is accepted, not a subclass.
+# tuples. Only the built-in tuple type itself is accepted: a list or a named
+# tuple raises TypeError.
 _Color: TypeAlias = tuple[int, ...]
 # (x, y) draws at a position; (x, y, width, height) scales into a rectangle.
 _Dest: TypeAlias = tuple[float, float] | tuple[float, float, float, float]
@@ -47,10 +57,13 @@ class LmRenderTexture:
 
     @staticmethod
     def from_rl_render_texture(rl_render_texture: Any) -> LmRenderTexture:
-        """Adopt an existing raylib render texture; nothing is loaded.
+        """Adopt an existing raylib render texture as a new, loaded target.
 
-        The size is a fresh LmVector2 of ``rl_render_texture.texture.width``
-        and ``.height`` as floats. AttributeError or TypeError if those are
+        No GPU call is made. The new target holds ``rl_render_texture`` itself
+        and reads ``loaded`` True; from then on it gives the handle back on
+        ``kill`` or when dropped, so the caller must not unload it too. The
+        size is a fresh LmVector2 of ``rl_render_texture.texture.width`` and
+        ``.height`` as floats. AttributeError or TypeError if those are
         missing or not numbers. Callable on the type or on an instance.
         """
 
@@ -76,6 +89,7 @@ class LmRenderTexture:
         """Whether the GPU resource is held. Setting moves only the flag.
 
         Set by the value's truth; it cannot be deleted (NotImplementedError).
+        False after ``kill`` and after the finaliser (``__del__``) ran.
         """
     @loaded.setter
     def loaded(self, value: object) -> None: ...
@@ -107,7 +121,8 @@ class LmRenderTexture:
 
         Begins ``blend_mode`` then texture mode on this target, draws, and ends
         both. A 2-item ``dest`` draws at (x, y); a 4-item one scales the whole
-        source into (x, y, width, height), mirrored vertically when ``flip``.
+        source into (x, y, width, height). With the default ``flip`` the source
+        shows the right way up; ``flip=False`` shows it upside down.
         ``color`` tints and defaults to ``Color.White`` as read at import.
         TypeError for a ``dest`` or ``color`` that is not exactly a tuple,
         ValueError for another ``dest`` length (after both modes were begun).
@@ -124,7 +139,8 @@ class LmRenderTexture:
         """Draw ``lm_texture`` at the position ``dest``, bracketed like blit.
 
         Asserts loaded. The tint is an LmRect, by default
-        LmRect(255.0, 255.0, 255.0, 0.0); the back-end applies it and ``flip``.
+        LmRect(255.0, 255.0, 255.0, 0.0), which draws the source unchanged.
+        ``flip`` as in blit: the default shows the source the right way up.
         """
 
     def fast_blit(
@@ -153,6 +169,8 @@ class LmRenderTexture:
         Begins ``blend_mode`` and texture mode on this target, calls
         ``lumo_state.window.display.fast_blit_pro(texture, dest, flip, color)``
         and ends both. ``texture`` and ``dest`` reach the display unchanged.
+        A plain texture is stored top-down: ``flip=False`` draws it the right
+        way up, the default ``flip=True`` upside down.
         A ``dest`` that is not a tuple raises TypeError after both modes were
         begun.
         """
@@ -166,7 +184,8 @@ class LmRenderTexture:
     ) -> None:
         """Draw a plain texture into the current target through the display.
 
-        Begins and ends nothing and does not check loaded.
+        Begins and ends nothing and does not check loaded. ``flip=False``
+        draws it the right way up, as in blit_texture.
         """
 
     def clear(self, color: _Color | None) -> None:
@@ -198,8 +217,9 @@ class LmRenderTexture:
     def __del__(self) -> None:
         """The finaliser: give the handle back as dropping the target would.
 
-        Runs once per target, also before the collector clears a target in a
-        reference cycle; never raises.
+        Runs before the collector clears a target in a reference cycle; never
+        raises. Afterwards the target is no longer loaded: ``kill``, a second
+        call and its later death give nothing back, unless it was loaded again.
         """
 
     def get_rect(self) -> LmRect:
@@ -216,8 +236,8 @@ class LmRenderTexture:
 
         Asserts loaded. The new target shares this target's size vector; it
         is cleared to (0, 0, 0, 0) and this target is drawn into it at (0, 0)
-        with alpha blending, mirrored when ``flip``. Always an exact
-        LmRenderTexture, also for a subclass.
+        with alpha blending: the right way up, or upside down with
+        ``flip=False``. Always an exact LmRenderTexture, also for a subclass.
         """
 
     def __enter__(self) -> Self:
@@ -232,7 +252,12 @@ class LmRenderTexture:
         """End texture mode, whatever target is current; never suppresses."""
 
     def __reduce__(self) -> tuple[Any, ...]:
-        """Pickle the handle, the size and ``loaded``; no GPU call is made."""
+        """Pickle the handle, the size and ``loaded``; no GPU call is made.
+
+        The handle must pickle too (for pickling and ``copy.deepcopy``); the
+        real raylib binding's handles do not, and raise TypeError.
+        ``copy.copy`` needs no pickling and shares the handle.
+        """
 
     def __setstate__(self, state: tuple[Any, ...], /) -> None:
         """Restore the fields from a pickled state; no GPU call is made."""

@@ -132,10 +132,11 @@ def test_arguments_are_refused(log, method, args, kwargs, message):
 @pytest.mark.parametrize(
     "make_size, x_error, y_error",
     [
-        (lambda: None, AttributeError, AttributeError),
-        (lambda: OddVector("1", "2"), TypeError, TypeError),
-        (lambda: OddVector([], []), TypeError, TypeError),
-        (lambda: OddVector(KeyError("x"), IndexError("y")), KeyError, IndexError),
+        pytest.param(lambda: None, AttributeError, AttributeError, id="no vector"),
+        pytest.param(lambda: OddVector("1", "2"), TypeError, TypeError, id="strings"),
+        pytest.param(lambda: OddVector([], []), TypeError, TypeError, id="lists"),
+        pytest.param(lambda: OddVector(KeyError("x"), IndexError("y")), KeyError, IndexError,
+                     id="both raise"),
     ],
 )
 def test_unreadable_size_propagates(method, make_size, x_error, y_error):

@@ -1,5 +1,6 @@
 // A stand-in sibling module: it knows LmRenderTexture only through the public
-// header, and exposes each entry of the method table to the tests.
+// header, exposes each entry of the method table to the tests, and defines a
+// native subclass whose table replaces entries.
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
 
 #include <time.h>
@@ -231,16 +232,24 @@ PyObject* native_subclass_new(PyTypeObject* type, PyObject* args, PyObject* kwar
   return self;
 }
 
-PyTypeObject native_subclass_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+// The record is the base's; deallocation, the collector's slots and the
+// properties are inherited.
+PyTypeObject make_native_subclass_type() {
+  PyTypeObject type{};
+  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+  type.tp_name = "lmrt_native_client.NativeSubclass";
+  type.tp_basicsize = sizeof(LmRenderTexture);
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+  type.tp_new = native_subclass_new;
+  return type;
+}
+
+PyTypeObject native_subclass_type = make_native_subclass_type();
 
 bool ready_native_subclass() {
   if (!ensure_table()) return false;
   fill_subclass_methods();
-  native_subclass_type.tp_name = "lmrt_native_client.NativeSubclass";
-  native_subclass_type.tp_basicsize = render_texture_type->tp_basicsize;
-  native_subclass_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
   native_subclass_type.tp_base = render_texture_type;
-  native_subclass_type.tp_new = native_subclass_new;
   return PyType_Ready(&native_subclass_type) == 0;
 }
 

@@ -1,7 +1,8 @@
 """Shared fixtures and helpers: the stand-in platform's call log, fresh
-render targets, the native test client, fresh interpreters for import-time
-behaviour, failing at a given back-end call with reference counts checked,
-and breaking the collaborators an operation reaches at call time."""
+render targets, the native test client and its native subclass, fresh
+interpreters for import-time behaviour, failing at a given back-end call
+with reference counts checked, and breaking the collaborators an operation
+reaches at call time."""
 
 import contextlib
 import gc
@@ -31,13 +32,15 @@ unpickle = lm_render_tex.__pyx_unpickle_LmRenderTexture
 CHECKSUM = 226208704
 
 
-def entries(excinfo, prefix=PREFIX):
-    """The module's traceback entries, outermost first, without the prefix."""
-    return [
-        frame.name[len(prefix):]
+def entries(excinfo, prefix=PREFIX, lines=False):
+    """The module's traceback entries, outermost first, without the prefix;
+    with `lines`, as (name, line) pairs."""
+    found = [
+        (frame.name[len(prefix):], frame.lineno)
         for frame in traceback.extract_tb(excinfo.tb)
         if frame.name.startswith(prefix)
     ]
+    return found if lines else [name for name, _ in found]
 
 
 @pytest.fixture(autouse=True)
@@ -80,6 +83,36 @@ def client():
     return lmrt_native_client
 
 
+# The test sibling's NativeSubclass calls back here from each replaced entry
+# of its method table: the entry is logged as ("sub.<entry>",) among the
+# back-end's calls, then fails if fail_in_replaced armed it.
+_replaced_failures = {}
+
+
+def _replaced_entry_ran(entry):
+    standin.calls.append(("sub." + entry,))
+    if entry in _replaced_failures:
+        raise _replaced_failures.pop(entry)
+
+
+def fail_in_replaced(entry, error):
+    """Arms the native subclass's replaced `entry` to fail with `error`."""
+    _replaced_failures[entry] = error
+
+
+@pytest.fixture
+def native_sub(client, log):
+    """A loaded 64x32 target of the test sibling's native subclass, whose
+    table replaces every entry a Python method reaches; its construction is
+    not in the log."""
+    client.replaced_entry_hook(_replaced_entry_ran)
+    made = client.NativeSubclass(LmVector2(64.0, 32.0))
+    log.clear()
+    yield made
+    client.replaced_entry_hook(None)
+    _replaced_failures.clear()
+
+
 def run_python(code, *, optimize=False, env=None):
     """Runs `code` in a fresh interpreter; returns the completed process."""
     command = [sys.executable]
@@ -103,12 +136,12 @@ def references_kept(*objects):
     assert [sys.getrefcount(item) for item in objects] == before
 
 
-def fail_at_call(failing, call):
-    """Arms the stand-in call `failing` to raise, runs `call`, and checks that
-    the armed error is the one that comes out. Returns the names in the call
-    log and the module's traceback entries."""
+def fail_at_call(failing, call, arm=standin.fail_at):
+    """Arms the stand-in call `failing` (or what `arm` names) to raise, runs
+    `call`, and checks that the armed error is the one that comes out.
+    Returns the names in the call log and the module's traceback entries."""
     error = RuntimeError("back-end failed")
-    standin.fail_at(failing, error)
+    arm(failing, error)
     with pytest.raises(RuntimeError) as excinfo:
         call()
     assert excinfo.value is error

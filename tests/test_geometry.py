@@ -24,14 +24,27 @@ class Indexable:
         return self.value
 
 
+def _component(name):
+    def read(vector):
+        vector.reads.append(name)
+        value = vector.fake[name]
+        if isinstance(value, BaseException):
+            raise value
+        return value
+
+    return property(read)
+
+
 class OddVector(LmVector2):
-    """A vector whose components are whatever the test chooses."""
+    """A vector whose components are whatever the test chooses (an exception
+    is raised when read); it logs the components read, in order."""
 
     def __init__(self, x, y):
-        self.fake_x, self.fake_y = x, y
+        self.fake = {"x": x, "y": y}
+        self.reads = []
 
-    x = property(lambda self: self.fake_x)
-    y = property(lambda self: self.fake_y)
+    x = _component("x")
+    y = _component("y")
 
 
 class Overriding(LmRenderTexture):
@@ -117,16 +130,26 @@ def test_arguments_are_refused(log, method, args, kwargs, message):
 
 @pytest.mark.parametrize("method", ["get_width", "get_height", "get_rect"])
 @pytest.mark.parametrize(
-    "size, error",
-    [(None, AttributeError), (OddVector("1", "2"), TypeError), (OddVector([], []), TypeError)],
+    "make_size, x_error, y_error",
+    [
+        pytest.param(lambda: None, AttributeError, AttributeError, id="no vector"),
+        pytest.param(lambda: OddVector("1", "2"), TypeError, TypeError, id="strings"),
+        pytest.param(lambda: OddVector([], []), TypeError, TypeError, id="lists"),
+        pytest.param(lambda: OddVector(KeyError("x"), IndexError("y")), KeyError, IndexError,
+                     id="both raise"),
+    ],
 )
-def test_unreadable_size_propagates(method, size, error):
+def test_unreadable_size_propagates(method, make_size, x_error, y_error):
     target = make(1.0, 2.0)
-    target.size = size
-    with pytest.raises(error) as excinfo:
+    target.size = size = make_size()
+    # The rectangle reads and converts x before it reads y.
+    first = "y" if method == "get_height" else "x"
+    with pytest.raises(y_error if first == "y" else x_error) as excinfo:
         getattr(target, method)()
     # One entry from the native body, one from the Python method.
     assert entries(excinfo) == [method, method]
+    if size is not None:
+        assert size.reads == [first]
 
 
 @pytest.mark.parametrize(

@@ -10,10 +10,12 @@ import weakref
 
 import pytest
 
+import lumo_standin as standin
 import lumo_ui.core.modules
-from conftest import MODULE, run_python
+from conftest import CHECKSUM, MODULE, entries, run_python, unpickle
 from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 from lumo_ui.presentation.color import Color
 
 WHITE = (255, 255, 255, 255)
@@ -69,29 +71,29 @@ def test_import_after_removal_from_sys_modules_returns_the_same_module(monkeypat
 
 
 METHODS = [
-    # name, signature through the type, defaults, first line
-    ("blit", "(self, lm_texture, dest, blend_mode=0, flip=True, color=%r)" % (WHITE,), (0, True, WHITE), 43),
-    ("fast_blit", "(self, lm_texture, dest, flip=True, color=%r)" % (WHITE,), (True, WHITE), 73),
+    # name, signature through the type, defaults
+    ("blit", "(self, lm_texture, dest, blend_mode=0, flip=True, color=%r)" % (WHITE,), (0, True, WHITE)),
+    ("fast_blit", "(self, lm_texture, dest, flip=True, color=%r)" % (WHITE,), (True, WHITE)),
     ("blit_texture", "(self, texture: 'object', dest, blend_mode=0, flip=True, color=%r)" % (WHITE,),
-     (0, True, WHITE), 80),
-    ("fast_blit_texture", "(self, texture: 'object', dest, flip=True, color=%r)" % (WHITE,), (True, WHITE), 88),
-    ("clear", "(self, color)", None, 99),
-    ("fast_clear", "(self, color)", None, 103),
-    ("fill", "(self, color)", None, 107),
-    ("kill", "(self)", None, 111),
-    ("get_rect", "(self)", None, 116),
-    ("get_height", "(self)", None, 119),
-    ("get_width", "(self)", None, 120),
-    ("copy", "(self, flip=True)", (True,), 127),
-    ("__enter__", "(self)", None, 143),
-    ("__exit__", "(self, exc_type, exc_val, exc_tb)", None, 148),
-    ("__reduce_cython__", "(self)", None, 1),
-    ("__setstate_cython__", "(self, __pyx_state)", None, 1),
+     (0, True, WHITE)),
+    ("fast_blit_texture", "(self, texture: 'object', dest, flip=True, color=%r)" % (WHITE,), (True, WHITE)),
+    ("clear", "(self, color)", None),
+    ("fast_clear", "(self, color)", None),
+    ("fill", "(self, color)", None),
+    ("kill", "(self)", None),
+    ("get_rect", "(self)", None),
+    ("get_height", "(self)", None),
+    ("get_width", "(self)", None),
+    ("copy", "(self, flip=True)", (True,)),
+    ("__enter__", "(self)", None),
+    ("__exit__", "(self, exc_type, exc_val, exc_tb)", None),
+    ("__reduce_cython__", "(self)", None),
+    ("__setstate_cython__", "(self, __pyx_state)", None),
 ]
 
 
-@pytest.mark.parametrize("name, signature, defaults, line", METHODS)
-def test_methods_introspect_like_functions(name, signature, defaults, line):
+@pytest.mark.parametrize("name, signature, defaults", METHODS)
+def test_methods_introspect_like_functions(name, signature, defaults):
     method = getattr(LmRenderTexture, name)
     assert method is vars(LmRenderTexture)[name]
     assert str(inspect.signature(method)) == signature
@@ -99,7 +101,65 @@ def test_methods_introspect_like_functions(name, signature, defaults, line):
     assert method.__name__ == name
     assert method.__qualname__ == "LmRenderTexture." + name
     assert method.__module__ == MODULE
-    assert method.__code__.co_firstlineno == line
+
+
+# ---- source lines of traceback entries and code objects ----------------------
+
+# The line each traceback entry of the module shows (named without the
+# module and type prefix), which is also the first line of the code of the
+# method of that name. Callers' tracebacks and tools show these.
+LINES = {
+    "from_rl_render_texture": 12, "__init__": 16, "new": 31, "blit": 43, "lmblit": 51,
+    "c_fast_blit": 59, "c_fast_lmblit": 71, "fast_blit": 73, "c_fast_blit_texture": 76,
+    "blit_texture": 80, "fast_blit_texture": 88, "c_fast_clear": 93, "c_clear": 95, "clear": 99,
+    "fast_clear": 103, "fill": 107, "kill": 111, "get_rect": 116, "get_height": 119,
+    "get_width": 120, "c_get_texture": 123, "copy": 127, "__enter__": 143, "__exit__": 148,
+    "height.__get__": 158, "size.__set__": 158,
+    "__reduce_cython__": 1, "__setstate_cython__": 1,
+    "__pyx_unpickle_LmRenderTexture": 1, "__pyx_unpickle_LmRenderTexture__set_state": 1,
+}
+PYTHON_METHODS = [name for name, *_ in METHODS] + ["lmblit", "from_rl_render_texture"]
+
+
+@pytest.mark.parametrize("function", [*(getattr(LmRenderTexture, name) for name in PYTHON_METHODS), unpickle],
+                         ids=lambda function: function.__name__)
+def test_code_objects_start_at_the_methods_line(function):
+    assert function.__code__.co_firstlineno == LINES[function.__name__]
+
+
+# A failing call of every Python method and every native entry, on a bare
+# object (not loaded, no handle, no size), with the back-end call armed to
+# fail where one must; and its traceback entries, outermost first.
+FAILING_CALLS = [
+    *((lambda t, c, name=name: getattr(t, name)(*range(6)), None, [name]) for name in PYTHON_METHODS),
+    (lambda t, c: LmRenderTexture(), None, ["__init__"]),
+    (lambda t, c: unpickle(), None, ["__pyx_unpickle_LmRenderTexture"]),
+    (lambda t, c: unpickle(LmRenderTexture, CHECKSUM, ("x",)), None,
+     ["__pyx_unpickle_LmRenderTexture", "__pyx_unpickle_LmRenderTexture__set_state"]),
+    (lambda t, c: setattr(t, "size", 1), None, ["size.__set__"]),
+    (lambda t, c: c.new(None), None, ["new"]),
+    (lambda t, c: c.c_get_texture(t), None, ["c_get_texture"]),
+    (lambda t, c: c.c_fast_blit(t, t, (1, 2), 1, None), None, ["c_fast_blit", "height.__get__"]),
+    (lambda t, c: c.c_fast_lmblit(t, t, LmVector2(), 0, 1, None), "c_draw_lmtexture_lmvec", ["c_fast_lmblit"]),
+    (lambda t, c: c.c_fast_blit_texture(t, None, (1, 2), 1, None), "fast_blit_pro", ["c_fast_blit_texture"]),
+    (lambda t, c: c.c_fast_clear(t, None), "c_clear_background", ["c_fast_clear"]),
+    (lambda t, c: c.c_clear(t, None), "begin_texture_mode", ["c_clear"]),
+    *((lambda t, c, name=name: getattr(c, name)(t, None, 1), None, [name]) for name in ("clear", "fast_clear", "fill")),
+    *((lambda t, c, name=name: getattr(c, name)(t, 1), None, [name])
+      for name in ("kill", "get_rect", "get_height", "get_width")),
+]
+
+
+@pytest.mark.parametrize("call, failing, names", FAILING_CALLS, ids=[" ".join(row[2]) for row in FAILING_CALLS])
+def test_traceback_entries_show_their_source_lines(client, log, call, failing, names):
+    bare = LmRenderTexture.__new__(LmRenderTexture)
+    if failing:
+        standin.fail_at(failing, RuntimeError("back-end failed"))
+    with pytest.raises(Exception) as excinfo:
+        call(bare, client)
+    shown = entries(excinfo, MODULE + ".", lines=True)
+    assert [(name.removeprefix("LmRenderTexture."), line) for name, line in shown] == [
+        (name, LINES[name]) for name in names]
 
 
 @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))

@@ -6,7 +6,8 @@ import gc
 import pytest
 
 import lumo_standin as standin
-from conftest import entries, references_kept
+from conftest import entries, fail_at_call, fail_in_replaced, references_kept
+from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -222,3 +223,60 @@ def test_native_texture_accessor(client, target):
     with pytest.raises(AttributeError) as excinfo:
         client.c_get_texture(target)
     assert entries(excinfo) == ["c_get_texture"]
+
+
+# ---- a native subclass with its own table ------------------------------------
+
+def bracketed(*draw):
+    return ["begin_blend_mode", "begin_texture_mode", *draw, "end_texture_mode", "end_blend_mode"]
+
+
+CLEARED = ["sub.c_clear", "begin_texture_mode", "sub.c_fast_clear", "c_clear_background",
+           "end_texture_mode"]
+
+# Every Python method that reaches the object's method table, called on the
+# test sibling's native subclass: its answer, and the log of the call, where
+# "sub.<entry>" is a replaced entry running (each delegates to the type's
+# own, and the size queries add 0.5 to its answer).
+THROUGH_THE_TABLE = [
+    ("blit", ("SRC", (1, 2)), None, bracketed("sub.c_fast_blit", "c_draw_texture_vec")),
+    ("lmblit", ("SRC", LmVector2(1.0, 2.0)), None, bracketed("sub.c_fast_lmblit", "c_draw_lmtexture_lmvec")),
+    ("fast_blit", ("SRC", (1, 2, 3, 4)), None, ["sub.c_fast_blit", "c_draw_texture_rec"]),
+    ("blit_texture", ("tex", (1, 2)), None, bracketed("sub.c_fast_blit_texture", "fast_blit_pro")),
+    ("fast_blit_texture", ("tex", (1, 2)), None, ["sub.c_fast_blit_texture", "fast_blit_pro"]),
+    ("clear", ((1, 2, 3, 4),), None, ["sub.clear"] + CLEARED),
+    ("fill", ((1, 2, 3, 4),), None, ["sub.fill"] + CLEARED),
+    ("fast_clear", ((1, 2, 3, 4),), None, ["sub.fast_clear", "sub.c_fast_clear", "c_clear_background"]),
+    ("kill", (), None, ["sub.kill", "unload_render_texture"]),
+    ("get_rect", (), (0.0, 0.0, 64.0, 32.0), ["sub.get_rect", "LmRect.new"]),
+    ("get_width", (), 64.5, ["sub.get_width"]),
+    ("get_height", (), 32.5, ["sub.get_height"]),
+]
+
+
+def call_through_table(target, source, method, args):
+    result = getattr(target, method)(*(source if arg == "SRC" else arg for arg in args))
+    return (result.x, result.y, result.w, result.h) if isinstance(result, LmRect) else result
+
+
+@pytest.mark.parametrize("method, args, answer, expected_log", THROUGH_THE_TABLE)
+def test_python_methods_run_the_entries_of_the_objects_own_table(native_sub, source, log, method,
+                                                                  args, answer, expected_log):
+    assert call_through_table(native_sub, source, method, args) == answer
+    assert standin.names() == expected_log
+
+
+# Each replaced entry on each path, failing: its exception comes out as it
+# was raised, nothing after it reaches the back-end, and the traceback holds
+# the method's entry and those of the type's entries it was called from.
+@pytest.mark.parametrize("method, args, failing, expected_log, expected_entries", [
+    (method, args, entry[4:], path[:at + 1],
+     [method] + [outer[4:] for outer in path[:at] if outer.startswith("sub.")])
+    for method, args, _, path in THROUGH_THE_TABLE
+    for at, entry in enumerate(path) if entry.startswith("sub.")
+])
+def test_a_failing_replaced_entry_fails_the_python_method(native_sub, source, log, method, args,
+                                                          failing, expected_log, expected_entries):
+    outcome = fail_at_call(failing, lambda: call_through_table(native_sub, source, method, args),
+                           arm=fail_in_replaced)
+    assert outcome == (expected_log, expected_entries)

@@ -1,9 +1,11 @@
 // A stand-in sibling module: it knows LmRenderTexture only through the public
-// header, and exposes each entry of the method table to the tests.
+// header, exposes each entry of the method table to the tests, and defines a
+// native subclass whose table replaces entries.
 #include "lumo_ui/fast/lmrendertex/lm_render_tex.h"
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <type_traits>
 
@@ -147,6 +149,108 @@ PyObject* size_query(PyObject*, PyObject* args) {
     return nullptr;
   }
   return PyFloat_FromDouble(value);
+}
+
+// ---- A native subclass with its own table --------------------------------
+//
+// NativeSubclass is a compiled subclass of LmRenderTexture, as a sibling
+// module defines one: a static type whose base is the imported type and whose
+// records point to a copy of the type's table with entries replaced. Every
+// entry that a Python-level method can reach is replaced; the constructor and
+// c_get_texture keep the type's own. A replaced entry first calls the hook
+// set by replaced_entry_hook(callable) with its name. If the hook raises, the
+// entry fails the way the table's entries report failure: that exception set,
+// and 0.0 or NULL where it answers. Otherwise it delegates to the type's
+// entry, and get_width and get_height answer half a unit more than it.
+
+LmRenderTextureMethods subclass_methods;
+PyObject* replaced_entry_hook = nullptr;
+
+PyObject* set_replaced_entry_hook(PyObject*, PyObject* hook) {
+  Py_XSETREF(replaced_entry_hook, hook == Py_None ? nullptr : Py_NewRef(hook));
+  Py_RETURN_NONE;
+}
+
+// False, with its exception set, when the hook raised.
+bool hook_lets_through(const char* entry) {
+  if (!replaced_entry_hook) return true;
+  PyObject* result = PyObject_CallFunction(replaced_entry_hook, "s", entry);
+  Py_XDECREF(result);
+  return result != nullptr;
+}
+
+// An entry's name, usable as a template argument.
+template <std::size_t N>
+struct EntryName {
+  char text[N];
+  constexpr EntryName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
+
+template <typename Entry>
+struct Replaced;
+
+template <typename R, typename... A>
+struct Replaced<R (*)(LmRenderTexture*, A...)> {
+  template <EntryName name, R (*LmRenderTextureMethods::*entry)(LmRenderTexture*, A...)>
+  static R call(LmRenderTexture* self, A... args) {
+    if (!hook_lets_through(name.text)) return R();
+    if constexpr (std::is_same_v<R, double>) {
+      double answer = (methods->*entry)(self, args...);
+      return PyErr_Occurred() ? answer : answer + 0.5;
+    } else {
+      return (methods->*entry)(self, args...);
+    }
+  }
+};
+
+#define LMRT_REPLACE(entry)                                                   \
+  subclass_methods.entry = Replaced<decltype(subclass_methods.entry)>::call< \
+      #entry, &LmRenderTextureMethods::entry>
+
+void fill_subclass_methods() {
+  subclass_methods = *methods;
+  LMRT_REPLACE(c_fast_blit);
+  LMRT_REPLACE(c_fast_blit_texture);
+  LMRT_REPLACE(c_fast_lmblit);
+  LMRT_REPLACE(c_fast_clear);
+  LMRT_REPLACE(c_clear);
+  LMRT_REPLACE(clear);
+  LMRT_REPLACE(fast_clear);
+  LMRT_REPLACE(fill);
+  LMRT_REPLACE(kill);
+  LMRT_REPLACE(get_rect);
+  LMRT_REPLACE(get_height);
+  LMRT_REPLACE(get_width);
+}
+
+#undef LMRT_REPLACE
+
+// The base allocates and sets the type's table; the subclass's replaces it.
+PyObject* native_subclass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* self = render_texture_type->tp_new(type, args, kwargs);
+  if (self) reinterpret_cast<LmRenderTexture*>(self)->methods = &subclass_methods;
+  return self;
+}
+
+// The record is the base's; deallocation, the collector's slots and the
+// properties are inherited.
+PyTypeObject make_native_subclass_type() {
+  PyTypeObject type{};
+  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+  type.tp_name = "lmrt_native_client.NativeSubclass";
+  type.tp_basicsize = sizeof(LmRenderTexture);
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+  type.tp_new = native_subclass_new;
+  return type;
+}
+
+PyTypeObject native_subclass_type = make_native_subclass_type();
+
+bool ready_native_subclass() {
+  if (!ensure_table()) return false;
+  fill_subclass_methods();
+  native_subclass_type.tp_base = render_texture_type;
+  return PyType_Ready(&native_subclass_type) == 0;
 }
 
 // ---- Timing loops for the benchmarks ------------------------------------
@@ -320,6 +424,7 @@ PyMethodDef client_methods[] = {
      nullptr},
     {"time_fast_clear", time_color_entry<&LmRenderTextureMethods::fast_clear, 1>, METH_VARARGS,
      nullptr},
+    {"replaced_entry_hook", set_replaced_entry_hook, METH_O, nullptr},
     {"time_get_width", time_get_width, METH_VARARGS, nullptr},
     {"time_c_fast_blit", time_c_fast_blit, METH_VARARGS, nullptr},
     {"time_c_fast_lmblit", time_c_fast_lmblit, METH_VARARGS, nullptr},
@@ -339,6 +444,12 @@ PyMODINIT_FUNC PyInit_lmrt_native_client() {
   PyObject* floor_type = PyType_FromSpec(&function_floor_spec);
   int added = floor_type ? PyModule_AddObjectRef(module, "FunctionFloor", floor_type) : -1;
   Py_XDECREF(floor_type);
+  if (added == 0) {
+    added = ready_native_subclass()
+                ? PyModule_AddObjectRef(module, "NativeSubclass",
+                                        reinterpret_cast<PyObject*>(&native_subclass_type))
+                : -1;
+  }
   if (added < 0) {
     Py_DECREF(module);
     return nullptr;

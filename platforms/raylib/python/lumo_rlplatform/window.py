@@ -7,6 +7,8 @@ import pyray
 
 from lumo_rlplatform import rl
 
+ATTEMPTS = 3
+
 
 def open_hidden(width=16, height=16, title="lumo"):
     """Open a hidden window once; later calls do nothing.  Raises
@@ -14,10 +16,14 @@ def open_hidden(width=16, height=16, title="lumo"):
     if pyray.is_window_ready():
         return
     pyray.set_trace_log_level(pyray.TraceLogLevel.LOG_WARNING)
-    pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
-    rl.init_window(width, height, title)
-    if not pyray.is_window_ready():
-        raise RuntimeError("raylib could not open a window (is there a display and GL?)")
+    # Mesa's GLX under Xvfb now and then finds no frame-buffer configuration
+    # for a window opened after one was closed; the next attempt gets one.
+    for _ in range(ATTEMPTS):
+        pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
+        rl.init_window(width, height, title)
+        if pyray.is_window_ready():
+            return
+    raise RuntimeError("raylib could not open a window (is there a display and GL?)")
 
 
 def close():

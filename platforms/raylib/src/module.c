@@ -8,7 +8,8 @@
 static PyMethodDef module_methods[] = {
     {"fast_blit_pro", (PyCFunction)(void (*)(void))display_fast_blit_pro, METH_FASTCALL,
      "fast_blit_pro(texture, dest, flip, color): draw a raylib Texture into the current "
-     "target at (x, y), or scaled into (x, y, w, h); flip mirrors it vertically."},
+     "target at (x, y), or scaled into (x, y, w, h); flip turns it upside down (a render "
+     "target's texture, stored bottom-up, comes out upright)."},
     {"begin_texture_mode", py_begin_texture_mode, METH_O,
      "begin_texture_mode(handle): draw into the live render texture until end_texture_mode."},
     {"_floor", raylib_floor, METH_VARARGS,

@@ -12,6 +12,7 @@ import pytest
 from conftest import in_texture_mode, on_worker, pixels, reference, reopen_window, shared
 from raylib import ffi
 
+import lumo_ui.core.modules as md
 from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
@@ -246,6 +247,9 @@ BAD = {
     "killed source's texture through the display": (
         lambda t, s, k: t.blit_texture(k.render_texture.texture, (0, 0)), ValueError,
         "RenderTexture was unloaded", _killed),
+    "killed source's texture through the platform's rl": (
+        lambda t, s, k: _inside(t, lambda: md.rl.draw_texture(k.render_texture.texture, 0, 0, WHITE)),
+        ValueError, "RenderTexture was unloaded", _killed),
     "clear from another thread": (
         lambda t, s: on_worker(lambda: t.clear(PAINT)), RuntimeError, "thread that opened"),
     "new target on another thread": (

@@ -22,7 +22,9 @@ Under a software GL driver each flush costs the driver microseconds, the
 same on both sides, which a GPU machine does not pay on the CPU.  The
 "raylib C" column is that floor: the same raylib work looped in C with no
 Python in between.  "above floor" compares what each side adds to it: the
-cost of calling.  The sprite is 2x2 (`--sprite N` for N x N).
+cost of calling.  A module time under the floor is noise: the row is timed
+again, and if it stays under, "above floor" says "within noise".  The
+sprite is 2x2 (`--sprite N` for N x N).
 """
 
 import json
@@ -63,6 +65,14 @@ REPEAT = 5 if QUICK else 25
 S = option("--sprite", 2)
 JSON = option("--json", "")
 GOAL = 0.25
+RETRIES = 3  # re-timings of a row whose module time came out under its floor
+LEGEND = f"""
+ratio: this module's time per draw / the binding's.  goal: a ratio of at most {GOAL}x.
+  Rows that begin and end texture mode themselves (blit, lmblit, the frame) include
+  the batch flush at the end of texture mode, which software GL does on the CPU and
+  which is the same on both sides ("raylib C"): there the ratio cannot reach the goal,
+  and "above floor" compares what each side adds to that floor.
+within noise: the module's time did not rise above the floor after {RETRIES} timings."""
 
 target = LmRenderTexture(LmVector2(64, 64))
 src = LmRenderTexture(LmVector2(S, S))
@@ -179,22 +189,33 @@ def measure(ours, theirs, floor, scoped, number):
     return best
 
 
+def measure_above_floor(ours, theirs, floor, scoped, number):
+    """measure(), again while the module's time comes out under the floor."""
+    for _ in range(RETRIES):
+        a, b, f = measure(ours, theirs, floor, scoped, number)
+        if a >= f:
+            break
+    return a, b, f
+
+
 def table():
     rows = []
     print(f"{'draw (sprite %dx%d)' % (S, S):26} {'this module':>12} {'binding':>12} "
-          f"{'raylib C':>12} {'ratio':>6} {'above floor':>11}  goal {GOAL}x")
+          f"{'raylib C':>12} {'ratio':>6} {'above floor':>12}  goal")
     for name, ours, theirs, floor, scoped in ROWS:
         frame = floor[0] == FRAME
         number = 5 if frame else (NUMBER // 10 if not scoped else NUMBER)
-        a, b, f = measure(ours, theirs, floor, scoped, number)
-        above = (a - f) / (b - f) if b > f else None
+        a, b, f = measure_above_floor(ours, theirs, floor, scoped, number)
+        noise = a < f
+        above = (a - f) / (b - f) if b > f and not noise else None
         unit, scale = ("ms", 1e3) if frame else ("us", 1e6)
-        shown = f"{above:10.2f}x" if above is not None else "       n/a"
+        shown = "within noise" if noise else f"{above:11.2f}x" if above is not None else "n/a"
         print(f"{name:26} {a * scale:9.3f} {unit} {b * scale:9.3f} {unit} {f * scale:9.3f} {unit} "
-              f"{a / b:5.2f}x {shown}  {'met' if a / b <= GOAL else 'not met'}")
+              f"{a / b:5.2f}x {shown:>12}  {'met' if a / b <= GOAL else 'not met'}")
         rows.append({"draw": name, "module_us": a * 1e6, "binding_us": b * 1e6,
                      "raylib_c_us": f * 1e6, "ratio": a / b, "ratio_above_floor": above,
-                     "goal_met": a / b <= GOAL})
+                     "within_noise": noise, "goal_met": a / b <= GOAL})
+    print(LEGEND)
     return rows
 
 

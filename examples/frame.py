@@ -9,8 +9,9 @@ copy.
 
     python examples/frame.py [OUT.png]
 
-Where no GL window can be opened at all, it says why and prints the calls
-the same frame makes on the recording platform instead.
+Where no GL window can be opened at all, it says why, prints the calls
+the same frame makes on the recording platform instead, and exits with
+status 1: no PNG was written.
 """
 
 import os
@@ -85,27 +86,15 @@ def frame(rl, LmRenderTexture, LmVector2, LmRect, texture_of):
     return canvas, [sprite, copied], texture
 
 
-def write_png(rl, canvas, path):
-    """Render targets are stored bottom-up; the PNG is the right way up."""
-    image = rl.load_image_from_texture(canvas.render_texture.texture)
-    rl.image_flip_vertical(image)
-    ok = rl.export_image(image, path)
-    size = (image.width, image.height)
-    rl.unload_image(image)
-    if not ok:
-        raise SystemExit(f"could not write {path}")
-    return size
-
-
 def run_real(path, window):
-    import pyray as rl
-
+    from lumo_rlplatform.png import save_png
+    from lumo_ui.core.modules import rl
     from lumo_ui.fast.lmrect.lmrect import LmRect
     from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
     from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
     canvas, others, texture = frame(rl, LmRenderTexture, LmVector2, LmRect, lambda: plain_texture(rl))
-    width, height = write_png(rl, canvas, path)
+    width, height = save_png(canvas, path)
     for target in [canvas, *others]:
         target.kill()
     rl.unload_texture(texture)
@@ -160,7 +149,8 @@ def main():
         print(f"no picture: {error}", file=sys.stderr)
         print("the calls the frame makes, on the recording platform:", file=sys.stderr)
         env = dict(os.environ, LUMO_PLATFORM="recording")
-        sys.exit(subprocess.call([sys.executable, __file__], env=env))
+        subprocess.call([sys.executable, __file__], env=env)
+        sys.exit(f"wrote no PNG: {error}")
     run_real(path, window)
 
 

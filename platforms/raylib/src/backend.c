@@ -4,7 +4,8 @@
  * the display's fast_blit_pro.  Each checks its arguments completely before
  * it calls raylib, so a bad argument raises and draws nothing.  Reading a
  * number may run Python code (__float__, __index__, __bool__) that closes
- * the window, so the window is checked after the last such read.
+ * the window, so the window, the thread and the life of the handles named
+ * are checked after the last such read.
  */
 #include "platform.h"
 
@@ -33,7 +34,7 @@ static void
 c_clear_background(PyObject *color)
 {
     RlColor c;
-    if (window_guard() < 0 || read_color(color, &c, RL_BLANK) < 0) {
+    if (read_color(color, &c, RL_BLANK) < 0 || platform_guard() < 0) {
         return;
     }
     rl.ClearBackground(c);
@@ -48,7 +49,8 @@ c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject
     if (read_texture(texture, &tex) < 0 ||
         read_floats(source, s, 4, "the source rectangle") < 0 ||
         read_floats(dest, d, 4, "the destination rectangle") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
+        read_color(color, &tint, RL_WHITE) < 0 || platform_guard() < 0 ||
+        check_texture(texture, &tex) < 0) {
         return;
     }
     rl.DrawTexturePro(tex, (RlRectangle){s[0], s[1], s[2], s[3]},
@@ -62,7 +64,8 @@ c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int f
     float p[2];
     RlColor tint;
     if (read_texture(texture, &tex) < 0 || read_floats(position, p, 2, "the position") < 0 ||
-        read_color(color, &tint, RL_WHITE) < 0 || window_guard() < 0) {
+        read_color(color, &tint, RL_WHITE) < 0 || platform_guard() < 0 ||
+        check_texture(texture, &tex) < 0) {
         return;
     }
     draw_at(&tex, p[0], p[1], flip, tint);
@@ -118,7 +121,7 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
                      Py_TYPE(position)->tp_name);
         return;
     }
-    if (window_guard() < 0) {
+    if (platform_guard() < 0 || check_handle(held, &handle) < 0) {
         return;
     }
     const LmVector2Object *p = (const LmVector2Object *)position;
@@ -132,7 +135,8 @@ begin_texture_mode(PyObject *handle, int skip_dispatch)
 {
     (void)skip_dispatch;
     RlRenderTexture target;
-    if (window_guard() < 0 || read_render_texture(handle, &target) < 0) {
+    if (platform_guard() < 0 || read_render_texture(handle, &target) < 0 ||
+        check_handle(handle, &target) < 0) {
         return;
     }
     rl.BeginTextureMode(target);
@@ -149,8 +153,11 @@ static void
 end_texture_mode(int skip_dispatch)
 {
     (void)skip_dispatch;
-    if (window_guard() == 0) {
+    if (platform_guard() == 0) {
         rl.EndTextureMode();
+        if (deferred_unloads != 0) {
+            platform_guard_slow();  /* out of texture mode: they can run now */
+        }
     }
 }
 
@@ -158,7 +165,7 @@ static void
 begin_blend_mode(int mode, int skip_dispatch)
 {
     (void)skip_dispatch;
-    if (window_guard() == 0) {
+    if (check_blend_mode(mode) == 0 && platform_guard() == 0) {
         rl.BeginBlendMode(mode);
     }
 }
@@ -167,7 +174,7 @@ static void
 end_blend_mode(int skip_dispatch)
 {
     (void)skip_dispatch;
-    if (window_guard() == 0) {
+    if (platform_guard() == 0) {
         rl.EndBlendMode();
     }
 }
@@ -193,7 +200,8 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     }
     Py_ssize_t n = (PyTuple_Check(args[1]) || PyList_Check(args[1])) ? PySequence_Size(args[1]) : 0;
     float d[4];
-    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0 || window_guard() < 0) {
+    if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0 || platform_guard() < 0 ||
+        check_texture(args[0], &tex) < 0) {
         return NULL;
     }
     if (n == 4) {
@@ -201,6 +209,18 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     }
     else {
         draw_at(&tex, d[0], d[1], flip, tint);
+    }
+    Py_RETURN_NONE;
+}
+
+/* begin_texture_mode(handle), for the platform's rl: the back-end's own. */
+PyObject *
+py_begin_texture_mode(PyObject *self, PyObject *handle)
+{
+    (void)self;
+    begin_texture_mode(handle, 0);
+    if (PyErr_Occurred()) {
+        return NULL;
     }
     Py_RETURN_NONE;
 }
@@ -280,7 +300,11 @@ backend_init(PyObject *module, PyObject *ffi, PyObject *lib)
         take_address(ffi, lib, "BeginBlendMode", (void **)&rl.BeginBlendMode) < 0 ||
         take_address(ffi, lib, "EndBlendMode", (void **)&rl.EndBlendMode) < 0 ||
         take_address(ffi, lib, "ClearBackground", (void **)&rl.ClearBackground) < 0 ||
-        take_address(ffi, lib, "DrawTexturePro", (void **)&rl.DrawTexturePro) < 0) {
+        take_address(ffi, lib, "DrawTexturePro", (void **)&rl.DrawTexturePro) < 0 ||
+        take_address(ffi, lib, "UnloadRenderTexture", (void **)&rl.UnloadRenderTexture) < 0 ||
+        take_address(ffi, lib, "rlGetActiveFramebuffer", (void **)&rl.rlGetActiveFramebuffer) < 0 ||
+        take_address(ffi, lib, "rlDrawRenderBatchActive", (void **)&rl.rlDrawRenderBatchActive) < 0 ||
+        take_address(ffi, lib, "glfwGetCurrentContext", (void **)&rl.glfwGetCurrentContext) < 0) {
         return -1;
     }
     return publish_capi(module);

@@ -97,16 +97,10 @@ convert_init(PyObject *ffi)
     return check_cdata_layout(ffi);
 }
 
-int
-window_guard(void)
+static bool
+is_cdata(PyObject *obj, PyObject *ctype)
 {
-    if (rl.IsWindowReady()) {
-        return 0;
-    }
-    PyErr_SetString(PyExc_RuntimeError,
-                    "no raylib window is open: open one (for example "
-                    "lumo_rlplatform.window.open_hidden()) before drawing");
-    return -1;
+    return PyObject_TypeCheck(obj, cdata_type) && ((CData *)obj)->c_type == ctype;
 }
 
 /* Copies the struct a cdata of exactly `ctype` holds; anything else, even
@@ -114,13 +108,31 @@ window_guard(void)
 static int
 read_struct(PyObject *obj, PyObject *ctype, const char *what, void *out, size_t size)
 {
-    if (!PyObject_TypeCheck(obj, cdata_type) || ((CData *)obj)->c_type != ctype) {
+    if (!is_cdata(obj, ctype)) {
         PyErr_Format(PyExc_TypeError, "expected a raylib %s, got %.200s", what,
                      Py_TYPE(obj)->tp_name);
         return -1;
     }
     memcpy(out, ((CData *)obj)->c_data, size);
     return 0;
+}
+
+bool
+is_texture(PyObject *obj)
+{
+    return is_cdata(obj, texture_ctype);
+}
+
+bool
+is_render_texture(PyObject *obj)
+{
+    return is_cdata(obj, render_texture_ctype);
+}
+
+uintptr_t
+cdata_address(PyObject *obj)
+{
+    return (uintptr_t)((CData *)obj)->c_data;
 }
 
 int
@@ -130,9 +142,15 @@ read_texture(PyObject *obj, RlTexture *out)
 }
 
 int
+read_handle(PyObject *obj, RlRenderTexture *out)
+{
+    return read_struct(obj, render_texture_ctype, "RenderTexture", out, sizeof *out);
+}
+
+int
 read_render_texture(PyObject *obj, RlRenderTexture *out)
 {
-    if (read_struct(obj, render_texture_ctype, "RenderTexture", out, sizeof *out) < 0) {
+    if (read_handle(obj, out) < 0) {
         return -1;
     }
     if (out->id == 0) {

@@ -19,7 +19,7 @@ raylib_floor(PyObject *self, PyObject *args)
     RlRenderTexture handle;
     RlTexture tex;
     if (!PyArg_ParseTuple(args, "iOOn:_floor", &kind, &handle_obj, &texture_obj, &n) ||
-        window_guard() < 0 || read_render_texture(handle_obj, &handle) < 0 ||
+        platform_guard() < 0 || read_render_texture(handle_obj, &handle) < 0 ||
         read_texture(texture_obj, &tex) < 0) {
         return NULL;
     }

@@ -8,7 +8,10 @@
 static PyMethodDef module_methods[] = {
     {"fast_blit_pro", (PyCFunction)(void (*)(void))display_fast_blit_pro, METH_FASTCALL,
      "fast_blit_pro(texture, dest, flip, color): draw a raylib Texture into the current "
-     "target at (x, y), or scaled into (x, y, w, h); flip mirrors it vertically."},
+     "target at (x, y), or scaled into (x, y, w, h); flip turns it upside down (a render "
+     "target's texture, stored bottom-up, comes out upright)."},
+    {"begin_texture_mode", py_begin_texture_mode, METH_O,
+     "begin_texture_mode(handle): draw into the live render texture until end_texture_mode."},
     {"_floor", raylib_floor, METH_VARARGS,
      "_floor(kind, handle, texture, n): the raylib work of n draws, for benchmarks."},
     {NULL},
@@ -22,7 +25,7 @@ exec_module(PyObject *module)
     PyObject *lib = ffi ? PyObject_GetAttrString(binding, "rl") : NULL;
     int rc = -1;
     if (lib != NULL && values_ready(module) == 0 && convert_init(ffi) == 0 &&
-        backend_init(module, ffi, lib) == 0) {
+        backend_init(module, ffi, lib) == 0 && lifetimes_init(module) == 0) {
         rc = 0;
     }
     Py_XDECREF(lib);

@@ -10,6 +10,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <stdbool.h>
+#include <stdint.h>
 
 /* ---- raylib's C types (raylib.h; sizes are checked against the binding) */
 
@@ -30,6 +31,10 @@ typedef struct {
     void (*ClearBackground)(RlColor color);
     void (*DrawTexturePro)(RlTexture texture, RlRectangle source, RlRectangle dest,
                            RlVector2 origin, float rotation, RlColor tint);
+    void (*UnloadRenderTexture)(RlRenderTexture target);
+    unsigned int (*rlGetActiveFramebuffer)(void);
+    void (*rlDrawRenderBatchActive)(void);
+    void *(*glfwGetCurrentContext)(void);
 } RaylibApi;
 
 extern RaylibApi rl;
@@ -75,18 +80,44 @@ typedef struct {
 
 int values_ready(PyObject *module);
 int convert_init(PyObject *ffi);
-int window_guard(void);
+bool is_texture(PyObject *obj);
+bool is_render_texture(PyObject *obj);
+uintptr_t cdata_address(PyObject *obj);  /* of a cdata a reader accepted */
 int read_texture(PyObject *obj, RlTexture *out);
-int read_render_texture(PyObject *obj, RlRenderTexture *out);
+int read_handle(PyObject *obj, RlRenderTexture *out);          /* any id */
+int read_render_texture(PyObject *obj, RlRenderTexture *out);  /* id 0 refused */
 int read_color(PyObject *obj, RlColor *out, RlColor if_none);
 int read_rect_tint(PyObject *obj, RlColor *out);
 int read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what);
+
+/* ---- lifetimes (lifetimes.c): the window's thread, live handles ---- */
+
+extern unsigned long window_thread;  /* 0: no window known to be open */
+extern size_t deferred_unloads;
+int lifetimes_init(PyObject *module);
+int platform_guard_slow(void);
+int check_handle(PyObject *handle, const RlRenderTexture *rt);
+int check_texture(PyObject *texture, const RlTexture *tex);
+int check_blend_mode(int mode);
+
+/* 0 when raylib may be called now: a window is open and this is its
+ * thread.  Runs the unloads deferred from other threads when it can. */
+static inline int
+platform_guard(void)
+{
+    if (window_thread == PyThread_get_thread_ident() && deferred_unloads == 0 &&
+        rl.IsWindowReady()) {
+        return 0;
+    }
+    return platform_guard_slow();
+}
 
 /* ---- back-end (backend.c) ---- */
 
 int backend_init(PyObject *module, PyObject *ffi, PyObject *lib);
 void draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint);
 PyObject *display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
+PyObject *py_begin_texture_mode(PyObject *self, PyObject *handle);
 PyObject *raylib_floor(PyObject *self, PyObject *args);  /* floor.c */
 
 #define RL_WHITE ((RlColor){255, 255, 255, 255})

@@ -1,8 +1,10 @@
-"""Pixel tests on real raylib: a hidden window for the whole session, and
-read-back helpers.  Run with LUMO_PLATFORM=raylib in a process of their own
+"""Pixel tests on real raylib: a hidden window for the whole session (tests
+may replace it with a new one), resources shared per window, and read-back
+helpers.  Run with LUMO_PLATFORM=raylib in a process of their own
 (one process imports the render target with one platform)."""
 
 import os
+import threading
 
 import pytest
 
@@ -31,6 +33,42 @@ def gl_window():
         pytest.skip(f"no GL window: {error}")
     yield
     window.close()
+
+
+_shared = {}
+
+
+def shared(make):
+    """What make() gives, made once per window: the tests share it until the
+    window closes, and it dies with the window."""
+    if make not in _shared:
+        _shared[make] = make()
+    return _shared[make]
+
+
+def reopen_window():
+    """Close the window and open a new one: what was made in the old one is
+    dead, and shared resources are made again when next asked for."""
+    _shared.clear()
+    window.close()
+    window.open_hidden()
+
+
+def on_worker(act):
+    """Run act() on another thread and raise here what it raised there."""
+    raised = []
+
+    def run():
+        try:
+            act()
+        except BaseException as error:  # noqa: BLE001  (handed to the caller)
+            raised.append(error)
+
+    worker = threading.Thread(target=run)
+    worker.start()
+    worker.join()
+    if raised:
+        raise raised[0]
 
 
 def pixels(texture):

@@ -3,14 +3,16 @@ with the same draws made directly through the raylib binding."""
 
 import copy
 import gc
+from contextlib import nullcontext
 from fractions import Fraction
 from types import SimpleNamespace
 
 import pyray as rl
 import pytest
-from conftest import in_texture_mode, pixels, reference
+from conftest import in_texture_mode, on_worker, pixels, reference, reopen_window, shared
 from raylib import ffi
 
+import lumo_ui.core.modules as md
 from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
@@ -23,28 +25,34 @@ WHITE = (255, 255, 255, 255)
 SW, SH = 12, 8  # the source's size
 
 
-@pytest.fixture(scope="module")
-def source():
-    """A render target with four unequal quadrants, one half transparent,
-    so that position, scale, flips, tints and blends all show."""
+def _source():
     made = LmRenderTexture(LmVector2(SW, SH))
     with made:
         made.fast_clear((250, 10, 10, 255))
         rl.draw_rectangle(0, 0, 4, 3, (10, 250, 10, 255))
         rl.draw_rectangle(6, 4, 6, 4, (20, 20, 240, 128))
-    yield made
-    made.kill()
+    return made
 
 
-@pytest.fixture(scope="module")
-def plain():
-    """A plain texture (not a render target), upright and asymmetric."""
+def _plain():
     image = rl.gen_image_color(10, 6, (240, 200, 20, 255))
     rl.image_draw_rectangle(image, 0, 0, 3, 2, (20, 20, 20, 255))
     texture = rl.load_texture_from_image(image)
     rl.unload_image(image)
-    yield texture
-    rl.unload_texture(texture)
+    return texture
+
+
+@pytest.fixture
+def source():
+    """A render target with four unequal quadrants, one half transparent,
+    so that position, scale, flips, tints and blends all show."""
+    return shared(_source)
+
+
+@pytest.fixture
+def plain():
+    """A plain texture (not a render target), upright and asymmetric."""
+    return shared(_plain)
 
 
 def rec(texture, w, h, flip, dest, tint=WHITE):
@@ -180,7 +188,30 @@ def _lookalike():
     return SimpleNamespace(id=1, depth=None, texture=SimpleNamespace(width=4, height=4, id=1))
 
 
-# Bad input that reaches the platform: an exception, no crash and no draw.
+def _killed():
+    killed = LmRenderTexture(LmVector2(SW, SH))
+    killed.kill()
+    return killed
+
+
+def _outlived_window():
+    """A target (in a box, so a case can drop it) of a window that was
+    closed. It was the first made in its window, as the next target made in
+    the new one will be, so both get the same GL ids."""
+    reopen_window()
+    box = [LmRenderTexture(LmVector2(*SIZE))]
+    reopen_window()
+    return box
+
+
+def _inside(target, draw):
+    with target:
+        draw()
+
+
+# Bad input or a dead resource that reaches the platform: no crash and no
+# draw, but the exception given (none: a quiet no-op).  Optional last items
+# make what the case needs before its target is made, passed after the source.
 BAD = {
     "colour of 3": (lambda t, s: t.fill((1, 2, 3)), ValueError, "4 components"),
     "colour of strings": (lambda t, s: t.blit(s, (0, 0), color=(1, 2, "3", 4)), TypeError, "integers"),
@@ -201,18 +232,52 @@ BAD = {
     "render_texture setter with a Texture": (
         lambda t, s: (setattr(t, "render_texture", _not_a_render_texture()), t.fill(PAINT)),
         TypeError, "RenderTexture"),
+    "blend mode above the binding's": (
+        lambda t, s: t.blit(s, (0, 0), blend_mode=99), ValueError, "blend mode 99"),
+    "blend mode below the binding's": (
+        lambda t, s: t.blit(s, (0, 0), blend_mode=-1), ValueError, "blend mode -1"),
+    "killed source, blit": (
+        lambda t, s, k: t.blit(k, (0, 0)), ValueError, "RenderTexture was unloaded", _killed),
+    "killed source, lmblit": (
+        lambda t, s, k: t.lmblit(k, LmVector2(0, 0)), ValueError, "RenderTexture was unloaded",
+        _killed),
+    "killed source, fast_blit in a with block": (
+        lambda t, s, k: _inside(t, lambda: t.fast_blit(k, (0, 0, 9, 9))), ValueError,
+        "RenderTexture was unloaded", _killed),
+    "killed source's texture through the display": (
+        lambda t, s, k: t.blit_texture(k.render_texture.texture, (0, 0)), ValueError,
+        "RenderTexture was unloaded", _killed),
+    "killed source's texture through the platform's rl": (
+        lambda t, s, k: _inside(t, lambda: md.rl.draw_texture(k.render_texture.texture, 0, 0, WHITE)),
+        ValueError, "RenderTexture was unloaded", _killed),
+    "clear from another thread": (
+        lambda t, s: on_worker(lambda: t.clear(PAINT)), RuntimeError, "thread that opened"),
+    "new target on another thread": (
+        lambda t, s: on_worker(lambda: LmRenderTexture(LmVector2(4, 4))), RuntimeError,
+        "thread that opened"),
+    "target of a closed window, cleared": (
+        lambda t, s, old: old[0].clear(PAINT), ValueError, "made in a window that was closed",
+        _outlived_window),
+    "target of a closed window, as source": (
+        lambda t, s, old: t.blit(old[0], (0, 0)), ValueError, "made in a window that was closed",
+        _outlived_window),
+    "target of a closed window, killed": (
+        lambda t, s, old: old[0].kill(), None, "", _outlived_window),
+    "target of a closed window, dropped": (
+        lambda t, s, old: old.clear(), None, "", _outlived_window),
 }
 
 
 @pytest.mark.parametrize("case", BAD)
-def test_bad_input_raises_and_draws_nothing(case, source):
-    act, error, words = BAD[case]
+def test_bad_input_or_a_dead_resource_draws_nothing(case, source):
+    act, error, words, *needs = BAD[case]
+    made = [make() for make in needs]
     target = LmRenderTexture(LmVector2(*SIZE))
     target.clear(BACKDROP)
     handle = target.render_texture
     before = pixels(handle.texture)
-    with pytest.raises(error, match=words):
-        act(target, source)
+    with pytest.raises(error, match=words) if error else nullcontext():
+        act(target, source, *made)
     rl.end_texture_mode()  # a failed bracketed call leaves its modes begun
     rl.end_blend_mode()
     assert pixels(handle.texture) == before
@@ -239,3 +304,13 @@ def test_a_dest_list_changed_while_read_draws_what_it_held(plain):
     draw = rec(plain, 10, 6, False, (2, 3, 20, 12))
     want = reference(SIZE, lambda h: (backdrop(h), in_texture_mode(h, draw)))
     assert got == want
+
+
+def test_a_target_dropped_on_another_thread_is_unloaded_on_the_window_thread():
+    """GL works on the window's thread only: the unload waits for that
+    thread's next call (here, making a target, which gets the ids freed)."""
+    box = [LmRenderTexture(LmVector2(*SIZE))]
+    ids = (box[0].id, box[0].texture.id)
+    on_worker(box.clear)
+    later = LmRenderTexture(LmVector2(*SIZE))
+    assert (later.id, later.texture.id) == ids

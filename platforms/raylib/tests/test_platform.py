@@ -15,7 +15,7 @@ MAKE_TARGET = (
 
 
 @pytest.mark.parametrize("env, code, words", [
-    ({}, MAKE_TARGET, "RuntimeError: load_render_texture needs an open raylib window"),
+    ({}, MAKE_TARGET, "RuntimeError: no raylib window is open"),
     ({}, "from lumo_ui.core.modules import rl\nrl.unload_render_texture(None)",
      "TypeError: expected a raylib RenderTexture, got NoneType"),
     ({"LUMO_PLATFORM": "vulkan"}, MAKE_TARGET, "ImportError: LUMO_PLATFORM='vulkan' names no platform"),

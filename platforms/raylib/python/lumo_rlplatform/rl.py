@@ -1,30 +1,33 @@
-"""The raylib binding as the platform's ``rl``: ``pyray`` itself, with thin
-guards on the calls whose misuse would crash the process inside raylib
-(no window open, a handle that is not a render texture)."""
+"""The raylib binding as the platform's ``rl``: ``pyray`` itself, with guards
+where misuse would crash the process inside raylib or draw with another
+target's GPU resource:
+
+- render textures are loaded and drawn on the window's thread only, and only
+  while alive: every function of the binding that takes a texture or a
+  render texture refuses one whose render texture was unloaded or made in a
+  window since closed;
+- ``unload_render_texture`` gives a live handle back once, does nothing for
+  a dead one, and defers an unload from another thread to the window's;
+- ``init_window`` and ``close_window`` keep the platform's record of the
+  window (its thread, and which handles belong to it).
+"""
+
+import inspect
 
 import pyray
 from pyray import *  # noqa: F401,F403  (the whole binding)
 from raylib import ffi
+from raylib import rl as _lib
 
-_RENDER_TEXTURE = ffi.typeof("RenderTexture")
+from lumo_rlplatform import _native
 
-
-def _require_window(what):
-    if not pyray.is_window_ready():
-        raise RuntimeError(
-            f"{what} needs an open raylib window: call lumo_rlplatform.window.open_hidden() "
-            "(or init_window) first"
-        )
-
-
-def _require_render_texture(handle):
-    if not (isinstance(handle, ffi.CData) and ffi.typeof(handle) is _RENDER_TEXTURE):
-        raise TypeError(f"expected a raylib RenderTexture, got {type(handle).__name__}")
+begin_texture_mode = _native.begin_texture_mode
+unload_render_texture = _native.unload_render_texture
 
 
 def load_render_texture(width, height):
     """A new render texture of width x height pixels (ints >= 1)."""
-    _require_window("load_render_texture")
+    _native._guard()
     for name, value in (("width", width), ("height", height)):
         if not isinstance(value, int):
             raise TypeError(f"{name} must be an int, got {type(value).__name__}")
@@ -33,19 +36,54 @@ def load_render_texture(width, height):
     handle = pyray.load_render_texture(width, height)
     if handle.id == 0:
         raise RuntimeError(f"raylib could not make a {width}x{height} render texture")
+    _native._loaded(handle)
     return handle
 
 
-def unload_render_texture(handle):
-    """Give the handle's GPU framebuffer and textures back."""
-    _require_render_texture(handle)
-    _require_window("unload_render_texture")
-    pyray.unload_render_texture(handle)
+def init_window(width, height, title):
+    was_open = pyray.is_window_ready()
+    pyray.init_window(width, height, title)
+    if not was_open:
+        _native._window_opened()
 
 
-def begin_texture_mode(handle):
-    _require_render_texture(handle)
-    _require_window("begin_texture_mode")
-    if handle.id == 0:
-        raise ValueError("the RenderTexture is not loaded (id 0)")
-    pyray.begin_texture_mode(handle)
+def close_window():
+    """Close the window, if one is open, on its thread: every render texture
+    made in it dies with it."""
+    if pyray.is_window_ready():
+        _native._window_closing()
+        pyray.close_window()
+
+
+def _checked(function, positions):
+    def checked(*args):
+        for i in positions:
+            if i < len(args):
+                _native._check(args[i])
+        return function(*args)
+
+    checked.__name__ = checked.__qualname__ = function.__name__
+    checked.__doc__ = function.__doc__
+    return checked
+
+
+def _guard_texture_users():
+    """Every function of the binding that takes a texture or a render
+    texture, save the queries (is_...) and those this module defines itself,
+    checks them first."""
+    textures = (ffi.typeof("Texture"), ffi.typeof("RenderTexture"))
+    for c_name, c_function in inspect.getmembers(_lib):
+        try:
+            ctype = ffi.typeof(c_function)
+        except TypeError:
+            continue
+        name = pyray._underscore(c_name)
+        function = getattr(pyray, name, None)
+        if ctype.kind != "function" or c_name.startswith("Is") or globals().get(name) is not function:
+            continue
+        positions = [i for i, arg in enumerate(ctype.args) if arg in textures]
+        if positions:
+            globals()[name] = _checked(function, positions)
+
+
+_guard_texture_users()

@@ -1,7 +1,13 @@
 """A hidden raylib window: the GL context that render textures need when
-nothing is shown on screen (tests, the example, off-screen rendering)."""
+nothing is shown on screen (tests, the example, off-screen rendering).  The
+thread that opens it is the only one that may load and draw render textures;
+closing it ends the life of every render texture made in it."""
 
 import pyray
+
+from lumo_rlplatform import rl
+
+ATTEMPTS = 3
 
 
 def open_hidden(width=16, height=16, title="lumo"):
@@ -10,13 +16,16 @@ def open_hidden(width=16, height=16, title="lumo"):
     if pyray.is_window_ready():
         return
     pyray.set_trace_log_level(pyray.TraceLogLevel.LOG_WARNING)
-    pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
-    pyray.init_window(width, height, title)
-    if not pyray.is_window_ready():
-        raise RuntimeError("raylib could not open a window (is there a display and GL?)")
+    # Mesa's GLX under Xvfb now and then finds no frame-buffer configuration
+    # for a window opened after one was closed; the next attempt gets one.
+    for _ in range(ATTEMPTS):
+        pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
+        rl.init_window(width, height, title)
+        if pyray.is_window_ready():
+            return
+    raise RuntimeError("raylib could not open a window (is there a display and GL?)")
 
 
 def close():
     """Close the window if one is open.  GPU resources die with it."""
-    if pyray.is_window_ready():
-        pyray.close_window()
+    rl.close_window()

@@ -5,6 +5,8 @@
 // throws the base class, which every handler of std::bad_alloc catches alike.
 #include <new>
 
-extern "C" [[noreturn, gnu::used, gnu::externally_visible]] void __wrap__ZSt28__throw_bad_array_new_lengthv() {
+// Kept through link-time optimisation, which cannot see the redirected call.
+extern "C" [[noreturn, gnu::used, gnu::externally_visible]] void
+__wrap__ZSt28__throw_bad_array_new_lengthv() {
   throw std::bad_alloc();
 }

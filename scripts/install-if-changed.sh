@@ -61,6 +61,13 @@ install_tools_if_changed() {
   echo "$want" >"$stamp"
 }
 
+# install_tools [REQUIREMENT]...
+# What every test environment needs, and the given extras: pytest, and the
+# builders of the test siblings, which are built without build isolation.
+install_tools() {
+  install_tools_if_changed pytest scikit-build-core cmake ninja 'cython>=3,<4' "$@"
+}
+
 # install_platforms
 # Both platforms, then the lumo_ui modules that choose between them (after
 # the recording platform, which no longer owns those files).

@@ -61,6 +61,13 @@ install_tools_if_changed() {
   echo "$want" >"$stamp"
 }
 
+# install_tools [REQUIREMENT]...
+# What every test environment needs, and the given extras: pytest, and the
+# builders of the test siblings, which are built without build isolation.
+install_tools() {
+  install_tools_if_changed pytest scikit-build-core cmake ninja 'cython>=3,<4' "$@"
+}
+
 # install_platforms
 # Both platforms, then the lumo_ui modules that choose between them (after
 # the recording platform, which no longer owns those files).
@@ -71,10 +78,16 @@ install_platforms() {
 }
 
 # install_test_client [PIP_ARGS]...
-# The test sibling, compiled against the module's installed header and
-# package config (so install the module first), without build isolation so
-# that its build sees them.
+# The test siblings, compiled against the module's installed declarations
+# (the C one against the header and package config, the Cython one against
+# the .pxd and the platform's value-type .pxd files), so install those first;
+# without build isolation so that their builds see them.
 install_test_client() {
-  install_if_changed --also src/lumo_ui/fast/lmrendertex/lm_render_tex.h \
-    --also cmake/lm_render_tex-config.cmake ./tests/native_client --no-build-isolation "$@"
+  local declarations=() file
+  for file in src/lumo_ui/fast/lmrendertex/lm_render_tex.{h,pxd} \
+              cmake/lm_render_tex-config.cmake platforms/recording/pxd/lumo_ui/fast/*/*.pxd; do
+    declarations+=(--also "$file")
+  done
+  install_if_changed "${declarations[@]}" ./tests/native_client --no-build-isolation "$@"
+  install_if_changed "${declarations[@]}" ./tests/cython_client --no-build-isolation "$@"
 }

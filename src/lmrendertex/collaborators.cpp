@@ -117,23 +117,38 @@ const FunctionImport kBackendFunctions[] = {
 
 #undef LMRT_BACKEND_FUNCTION
 
-bool import_function(PyObject* module, PyObject* table, const FunctionImport& row) {
-  PyObject* capsule = PyDict_Check(table) ? PyDict_GetItemString(table, row.name) : nullptr;
-  if (capsule == nullptr) {
+// table[key] for a C string key, as PyDict_GetItemStringRef does: 1 found
+// (a new reference in `item`), 0 absent, -1 an error (making the key string
+// can run out of memory), which the caller lets through.
+int dict_item(PyObject* table, const char* key, Ref& item) {
+  Ref text = Ref::steal(PyUnicode_FromString(key));
+  if (!text) return -1;
+  item = Ref::own(PyDict_GetItemWithError(table, text.get()));
+  if (item) return 1;
+  return PyErr_Occurred() ? -1 : 0;
+}
+
+// The messages name the module as it was asked for: whatever sys.modules
+// holds under that name need not be a module that can tell its name.
+bool import_function(PyObject* table, const FunctionImport& row) {
+  Ref capsule;
+  int found_item = PyDict_Check(table) ? dict_item(table, row.name, capsule) : 0;
+  if (found_item < 0) return false;
+  if (found_item == 0) {
     PyErr_Format(PyExc_ImportError, "%.200s does not export expected C %.8s %.200s",
-                 PyModule_GetName(module), "function", row.name);
+                 kBackendModule, "function", row.name);
     return false;
   }
-  const char* found = PyCapsule_CheckExact(capsule) ? PyCapsule_GetName(capsule) : nullptr;
+  const char* found =
+      PyCapsule_CheckExact(capsule.get()) ? PyCapsule_GetName(capsule.get()) : nullptr;
   if (found == nullptr || std::strcmp(found, row.signature) != 0) {
-    PyErr_Clear();
     PyErr_Format(PyExc_TypeError,
                  "C %.8s %.200s.%.200s has wrong signature (expected %.500s, got %.500s)",
-                 "function", PyModule_GetName(module), row.name, row.signature,
+                 "function", kBackendModule, row.name, row.signature,
                  found ? found : "(null)");
     return false;
   }
-  void* pointer = PyCapsule_GetPointer(capsule, row.signature);
+  void* pointer = PyCapsule_GetPointer(capsule.get(), row.signature);
   if (pointer == nullptr) return false;
   row.store(module_state.backend, pointer);
   return true;
@@ -156,6 +171,9 @@ bool import_name(const char* module_name, PyObject* name) {
     PyErr_Clear();
     Ref file = Ref::steal(PyModule_GetFilenameObject(module.get()));
     if (!file) {
+      // A module without a file gets the interpreter's wording; running out
+      // of memory is not a missing file.
+      if (PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
       PyErr_Clear();
       PyErr_Format(PyExc_ImportError, "cannot import name %R from %R (unknown location)", name,
                    module_text.get());
@@ -195,7 +213,7 @@ bool import_backend() {
   Ref table = Ref::steal(PyObject_GetAttr(module.get(), names().pyx_capi));
   if (!table) return false;
   for (const FunctionImport& row : kBackendFunctions) {
-    if (!import_function(module.get(), table.get(), row)) return false;
+    if (!import_function(table.get(), row)) return false;
   }
   return true;
 }

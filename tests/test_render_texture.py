@@ -255,7 +255,11 @@ THROUGH_THE_TABLE = [
 
 
 def call_through_table(target, source, method, args):
-    result = getattr(target, method)(*(source if arg == "SRC" else arg for arg in args))
+    # The type's method, called through the type: a Cython subclass's
+    # overrides of the overridable entries come with Python methods of the
+    # same names, which would otherwise shadow the module's.
+    result = getattr(LmRenderTexture, method)(target, *(source if arg == "SRC" else arg
+                                                        for arg in args))
     return (result.x, result.y, result.w, result.h) if isinstance(result, LmRect) else result
 
 

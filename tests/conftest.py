@@ -6,6 +6,7 @@ reaches at call time."""
 
 import contextlib
 import gc
+import importlib
 import os
 import subprocess
 import sys
@@ -83,9 +84,10 @@ def client():
     return lmrt_native_client
 
 
-# The test sibling's NativeSubclass calls back here from each replaced entry
-# of its method table: the entry is logged as ("sub.<entry>",) among the
-# back-end's calls, then fails if fail_in_replaced armed it.
+# Each test sibling's NativeSubclass (the C one's and the Cython one's) calls
+# back here from each replaced entry of its method table: the entry is logged
+# as ("sub.<entry>",) among the back-end's calls, then fails if
+# fail_in_replaced armed it.
 _replaced_failures = {}
 
 
@@ -100,16 +102,17 @@ def fail_in_replaced(entry, error):
     _replaced_failures[entry] = error
 
 
-@pytest.fixture
-def native_sub(client, log):
-    """A loaded 64x32 target of the test sibling's native subclass, whose
+@pytest.fixture(params=["lmrt_native_client", "lmrt_cython_client"])
+def native_sub(request, log):
+    """A loaded 64x32 target of a test sibling's native subclass, whose
     table replaces every entry a Python method reaches; its construction is
     not in the log."""
-    client.replaced_entry_hook(_replaced_entry_ran)
-    made = client.NativeSubclass(LmVector2(64.0, 32.0))
+    sibling = importlib.import_module(request.param)
+    sibling.replaced_entry_hook(_replaced_entry_ran)
+    made = sibling.NativeSubclass(LmVector2(64.0, 32.0))
     log.clear()
     yield made
-    client.replaced_entry_hook(None)
+    sibling.replaced_entry_hook(None)
     _replaced_failures.clear()
 
 

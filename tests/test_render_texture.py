@@ -234,8 +234,8 @@ def bracketed(*draw):
 CLEARED = ["sub.c_clear", "begin_texture_mode", "sub.c_fast_clear", "c_clear_background",
            "end_texture_mode"]
 
-# Every Python method that reaches the object's method table, called on the
-# test sibling's native subclass: its answer, and the log of the call, where
+# Every Python method that reaches the object's method table, called on
+# each test sibling's native subclass: its answer, and the log of the call, where
 # "sub.<entry>" is a replaced entry running (each delegates to the type's
 # own, and the size queries add 0.5 to its answer).
 THROUGH_THE_TABLE = [
@@ -255,7 +255,11 @@ THROUGH_THE_TABLE = [
 
 
 def call_through_table(target, source, method, args):
-    result = getattr(target, method)(*(source if arg == "SRC" else arg for arg in args))
+    # The type's method, called through the type: a Cython subclass's
+    # overrides of the overridable entries come with Python methods of the
+    # same names, which would otherwise shadow the module's.
+    result = getattr(LmRenderTexture, method)(target, *(source if arg == "SRC" else arg
+                                                        for arg in args))
     return (result.x, result.y, result.w, result.h) if isinstance(result, LmRect) else result
 
 

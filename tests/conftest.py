@@ -7,6 +7,7 @@ reaches at call time."""
 import contextlib
 import gc
 import importlib
+import json
 import os
 import subprocess
 import sys
@@ -125,6 +126,53 @@ def run_python(code, *, optimize=False, env=None):
     full_env = dict(os.environ)
     full_env.update(env or {})
     return subprocess.run(command, capture_output=True, text=True, env=full_env, timeout=60)
+
+
+# Fails the n-th allocation counted from the start of a block, each n from 0
+# in a forked child of a fresh interpreter, until many children in a row got
+# through (some failures are absorbed on the way). `child(n)` runs its block
+# under `allocation_failing(n)` and returns 3 when the block got through, 0
+# when the failure was handled as the test wants, anything else when it was
+# not. The sweep prints the n that went wrong.
+ALLOCATION_SWEEP = """
+import contextlib, importlib.util, json, os, pickle, sys, _testcapi
+import lumo_standin, lumo_ui.core.modules, lumo_ui.presentation.color, lumo_ui.core.state
+import lumo_ui.core.annotations, lumo_ui.fast.raylib.lumo_raylib, lumo_ui.fast.lmrect.lmrect
+import lumo_ui.fast.lmshader.lmshader
+from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+
+@contextlib.contextmanager
+def allocation_failing(n):
+    _testcapi.set_nomemory(n, n + 1)  # fails the (n + 1)-th from now
+    try:
+        yield
+    finally:
+        _testcapi.remove_mem_hooks()
+
+%(child)s
+
+wrong, n, through = [], -1, 0
+while through < 30:
+    n += 1
+    pid = os.fork()
+    if pid == 0:
+        os._exit(child(n))
+    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    through = through + 1 if status == 3 else 0
+    if status not in (0, 3):
+        wrong.append([n, status])
+print(json.dumps({"tried": n, "wrong": wrong}))
+"""
+
+
+def sweep_allocation_failures(child, least=100):
+    """Runs ALLOCATION_SWEEP with `child(n)` and checks that it tried more
+    than `least` allocations and found nothing wrong."""
+    pytest.importorskip("_testcapi")
+    result = run_python(ALLOCATION_SWEEP % {"child": child})
+    assert result.returncode == 0, result.stderr[-2000:]
+    outcome = json.loads(result.stdout)
+    assert outcome["wrong"] == [] and outcome["tried"] > least, outcome
 
 
 @contextlib.contextmanager

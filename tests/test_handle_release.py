@@ -5,10 +5,11 @@ import contextlib
 import copy
 import gc
 import pickle
+import textwrap
 import weakref
 
 import pytest
-from conftest import CHECKSUM, run_python, unpickle
+from conftest import CHECKSUM, run_python, sweep_allocation_failures, unpickle
 
 import lumo_standin
 from lumo_standin import rl
@@ -235,6 +236,78 @@ def test_without_assertions_a_second_kill_of_a_sharer_unloads_nothing():
     # The last kill finds the handle held by no loaded target: as before, it
     # is unloaded again.
     assert result.stdout.splitlines() == ["[]", "[]"] + ["['unload_render_texture']"] * 2
+
+
+# ---- running out of memory ------------------------------------------------------
+
+# A forked child runs a case's set-up, then its operation with one allocation
+# failing. A MemoryError must leave `target` as it was. Then everything goes,
+# and what loaded targets held must be given back, each handle once. Each
+# case starts with nothing counted, so the count's own memory is among the
+# allocations failed.
+OUT_OF_MEMORY_CHILD = """
+import gc
+from lumo_ui.fast.lmrendertex import lm_render_tex
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+import lmrt_native_client as client
+rl = lumo_ui.core.modules.rl
+
+def fields(target):
+    return target and (target.loaded, target.render_texture, target.size)
+
+def child(n):
+    size, handle = LmVector2(8.0, 4.0), rl.load_render_texture(8, 4)
+    target = made = None
+%(setup)s
+    before = fields(target)
+    try:
+        with allocation_failing(n):
+%(operation)s
+        status = 3
+    except MemoryError:
+        status = 0 if fields(target) == before else 1
+    held = {id(t.render_texture) for t in (target, made) if t is not None and t.loaded}
+    lumo_standin.calls.clear()
+    target = made = None
+    gc.collect()
+    given_back = [id(call[1]) for call in lumo_standin.calls if call[0] == "unload_render_texture"]
+    if len(given_back) != len(set(given_back)) or not held <= set(given_back):
+        return 2
+    return status
+"""
+
+
+def bare_with(statement):
+    return "target = LmRenderTexture.__new__(LmRenderTexture); " + statement
+
+
+# Each way a target comes to be counted as a holder (and the finaliser's own
+# mark): set-up, then the operation met by the failing allocation.
+COUNTED_ANEW = {
+    "construction": ("", "made = LmRenderTexture(size)"),
+    "second __init__ of a killed target": (
+        "target = LmRenderTexture(size); target.kill()", "target.__init__(size)"),
+    "native new": ("", "made = client.new(size)"),
+    "adoption": ("", "made = LmRenderTexture.from_rl_render_texture(handle)"),
+    "render_texture set on a loaded target": (
+        bare_with("target.loaded = True"), "target.render_texture = handle"),
+    "loaded set on a target with a handle": (
+        bare_with("target.render_texture = handle"), "target.loaded = True"),
+    "set-state": (bare_with("state = (True, handle, size)"), "target.__setstate__(state)"),
+    "unpickling": (
+        "state = (True, handle, size)", f"made = lm_render_tex.__pyx_unpickle_LmRenderTexture("
+                                        f"LmRenderTexture, {CHECKSUM}, state)"),
+    "death": ("target = LmRenderTexture(size)", "target = None; before = None"),
+    "finaliser called by hand": ("target = LmRenderTexture(size)", "target.__del__(); before = fields(target)"),
+}
+
+
+@pytest.mark.parametrize("setup, operation", COUNTED_ANEW.values(), ids=COUNTED_ANEW)
+def test_running_out_of_memory_while_counting_holders_raises_memory_error(setup, operation):
+    sweep_allocation_failures(
+        OUT_OF_MEMORY_CHILD % {
+            "setup": textwrap.indent(setup, " " * 4), "operation": textwrap.indent(operation, " " * 12)},
+        least=25)
 
 
 # ---- cyclic garbage ------------------------------------------------------------

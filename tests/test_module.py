@@ -12,7 +12,7 @@ import pytest
 
 import lumo_standin as standin
 import lumo_ui.core.modules
-from conftest import CHECKSUM, MODULE, entries, run_python, unpickle
+from conftest import CHECKSUM, MODULE, entries, run_python, sweep_allocation_failures, unpickle
 from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
@@ -322,52 +322,6 @@ def test_import_succeeds_once_the_cause_is_gone():
         print(LmRenderTexture.fast_blit.__defaults__)
     """, env={"LUMO_STANDIN_BREAK": "color-white-list"})
     assert result.stdout.strip() == "(True, (1, 2, 3, 4))", result.stderr
-
-
-# Fails the n-th allocation of a first import, each n in a forked child, until
-# many imports in a row got past every step (some failures are absorbed on
-# the way). The child returns 3 when its import got through, 0 when the
-# failure was handled as the test wants, anything else when it was not. The
-# sweep prints the n that went wrong.
-ALLOCATION_SWEEP = """
-import contextlib, importlib.util, json, os, pickle, sys, _testcapi
-import lumo_standin, lumo_ui.core.modules, lumo_ui.presentation.color, lumo_ui.core.state
-import lumo_ui.core.annotations, lumo_ui.fast.raylib.lumo_raylib, lumo_ui.fast.lmrect.lmrect
-import lumo_ui.fast.lmshader.lmshader
-from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
-
-@contextlib.contextmanager
-def allocation_failing(n):
-    _testcapi.set_nomemory(n, n + 1)
-    try:
-        yield
-    finally:
-        _testcapi.remove_mem_hooks()
-
-%(child)s
-
-wrong, n, through = [], 0, 0
-while through < 30:
-    n += 1
-    pid = os.fork()
-    if pid == 0:
-        os._exit(child(n))
-    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-    through = through + 1 if status == 3 else 0
-    if status not in (0, 3):
-        wrong.append([n, status])
-print(json.dumps({"tried": n, "wrong": wrong}))
-"""
-
-
-def sweep_allocation_failures(child):
-    """Runs ALLOCATION_SWEEP with `child(n)` and checks that it tried many
-    allocations and found nothing wrong."""
-    pytest.importorskip("_testcapi")
-    result = run_python(ALLOCATION_SWEEP % {"module": MODULE, "child": child})
-    assert result.returncode == 0, result.stderr[-2000:]
-    outcome = json.loads(result.stdout)
-    assert outcome["tried"] > 100 and outcome["wrong"] == []
 
 
 # A failed import is retried; the retry makes whole objects.

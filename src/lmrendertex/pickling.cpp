@@ -84,8 +84,12 @@ bool apply_state(LmRenderTexture* self, PyObject* state) {
   }
   int loaded = truth(PyTuple_GET_ITEM(state, 0));
   if (loaded < 0) return false;
-  holders::set_loaded(self, loaded);
-  holders::replace_handle(self, PyTuple_GET_ITEM(state, 1));
+  // A count that cannot grow fails here, changing nothing, like a failed
+  // truth test: the fields are then written without a possible failure.
+  PyObject* handle = PyTuple_GET_ITEM(state, 1);
+  holders::Room room(loaded, handle);
+  if (!room) return false;
+  holders::set_loaded_and_handle(self, loaded, handle);
   PyObject* size = PyTuple_GET_ITEM(state, 2);
   if (!check_convertible(size, module_state.vector_type)) return false;
   replace_field(self->size, size);

@@ -2,9 +2,9 @@
 // object is freed while still loaded and the window still exists.
 #include <Python.h>
 
-#include <unordered_set>
 #include <utility>
 
+#include "address_table.hpp"
 #include "arguments.hpp"
 #include "handle_holders.hpp"
 #include "lookup.hpp"
@@ -96,9 +96,9 @@ void guarded_release(PyObject* self) {
 // clearing any of it, and deallocation calls otherwise), collector clearing,
 // or deallocation itself when a subclass's own __del__ took the finaliser
 // slot. The clean-up leaves the object unloaded, and a resurrected object
-// keeps its entry, so it gives nothing back a second time when it dies
-// again; only a target loaded anew since (a second __init__, its loaded flag
-// set) is cleaned up again. Never destroyed, like the holder count.
+// keeps its entry, so its clean-up does not run again when it dies again;
+// only a target loaded anew since (a second __init__, its loaded flag set)
+// is cleaned up again. Never destroyed, like the holder count.
 //
 // The interpreter's "finalized" mark cannot stand in for this set: it is set
 // when whatever occupies the finaliser slot ran, which for a subclass with
@@ -107,9 +107,15 @@ void guarded_release(PyObject* self) {
 // entry lives from the clean-up to deallocation, which erases it on every
 // path that frees the object, so a later object at the same address starts
 // without one.
-std::unordered_set<const PyObject*>& cleaned_up() {
-  static auto* objects = new std::unordered_set<const PyObject*>;
-  return *objects;
+constinit AddressTable cleaned_up;
+
+// Marks the object's clean-up as run. Without memory for the mark, the
+// clean-up runs unmarked rather than not at all: it leaves the object
+// unloaded, and a clean-up of an unloaded object gives nothing back, so a
+// second run can only repeat the attribute test, never the unload. Skipping
+// it would keep the resource for good.
+void mark_cleaned_up(PyObject* self) {
+  if (cleaned_up.find(self) == nullptr && !cleaned_up.add(self, 0)) PyErr_Clear();
 }
 
 // The clean-up ran Python code that may have kept a new reference. Such an
@@ -125,7 +131,7 @@ void keep_resurrected(PyObject* self) {
 
 // Whether the clean-up has yet to run for what the object holds now.
 bool clean_up_due(PyObject* self) {
-  return !cleaned_up().contains(self) || as_record(self)->loaded;
+  return cleaned_up.find(self) == nullptr || as_record(self)->loaded;
 }
 
 // True if the finaliser brought the object back to life.
@@ -144,10 +150,10 @@ bool finalizer_resurrected(PyObject* self) {
 // again through kill or its later death, nor draw on it.
 void render_texture_finalize(PyObject* self) {
   if (!clean_up_due(self)) return;
-  cleaned_up().insert(self);
+  Ref pending = Ref::steal(PyErr_GetRaisedException());
+  mark_cleaned_up(self);
   LmRenderTexture* record = as_record(self);
   holders::forget(record);
-  Ref pending = Ref::steal(PyErr_GetRaisedException());
   guarded_release(self);
   holders::set_loaded(record, 0);
   PyErr_SetRaisedException(pending.release());
@@ -169,7 +175,7 @@ void render_texture_dealloc(PyObject* self) {
       return;
     }
   }
-  cleaned_up().erase(self);
+  cleaned_up.erase(self);
   LmRenderTexture* record = as_record(self);
   holders::forget(record);
   Py_CLEAR(record->render_texture);

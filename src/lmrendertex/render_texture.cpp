@@ -77,6 +77,8 @@ bool load(LmRenderTexture* self, PyObject* size) {
   Ref handle = Ref::steal(PyObject_VectorcallMethod(
       names().load_render_texture, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!handle) return false;
+  holders::Room room(1, handle.get());
+  if (!room) return false;
   holders::replace_handle(self, handle.get());
   replace_field(self->size, size);
   holders::set_loaded(self, 1);
@@ -99,6 +101,8 @@ bool adopt(LmRenderTexture* self, PyObject* handle) {
   if (!texture_dimension(handle, names().height, &height)) return false;
   Ref size = Ref::steal(module_state.vector_methods->new_(width, height));
   if (!size) return false;
+  holders::Room room(1, self->render_texture);
+  if (!room) return false;
   replace_field(self->size, size.get());
   holders::set_loaded(self, 1);
   return true;
@@ -196,7 +200,13 @@ PyObject* get_render_texture(PyObject* self, void*) {
 }
 
 int set_render_texture(PyObject* self, PyObject* value, void*) {
-  holders::replace_handle(as_record(self), value ? value : Py_None);
+  PyObject* handle = value ? value : Py_None;
+  holders::Room room(as_record(self)->loaded, handle);
+  if (!room) {
+    add_traceback("LmRenderTexture.render_texture.__set__", line::kProperty);
+    return -1;
+  }
+  holders::replace_handle(as_record(self), handle);
   return 0;
 }
 
@@ -219,7 +229,8 @@ int set_loaded(PyObject* self, PyObject* value, void*) {
     return -1;
   }
   int loaded = truth(value);
-  if (loaded < 0) {
+  holders::Room room(loaded > 0, as_record(self)->render_texture);
+  if (loaded < 0 || !room) {
     add_traceback("LmRenderTexture.loaded.__set__", line::kProperty);
     return -1;
   }

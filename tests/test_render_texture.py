@@ -52,6 +52,9 @@ def test_subclassed_vector_by_position_or_keyword(make, log):
     ((LmVector2(),), {"size": LmVector2()}, TypeError, "__init__() got multiple values for keyword argument 'size'"),
     ((), {"length": LmVector2()}, TypeError, "__init__() takes exactly 1 positional argument (0 given)"),
     ((LmVector2(),), {"length": 1}, TypeError, "__init__() got an unexpected keyword argument 'length'"),
+    # More keywords than parameters: bound from a buffer on the heap.
+    ((LmVector2(),), {f"k{i}": i for i in range(6)}, TypeError,
+     "__init__() got an unexpected keyword argument 'k0'"),
 ])
 def test_constructor_refuses_bad_arguments_before_loading(args, kwargs, error, message, log):
     with pytest.raises(error) as excinfo:

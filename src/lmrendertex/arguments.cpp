@@ -1,6 +1,6 @@
 #include "arguments.hpp"
 
-#include <vector>
+#include <memory>
 
 #include "ref.hpp"
 
@@ -143,12 +143,18 @@ bool bind_tuple_dict(const Method& sig, PyObject* args, PyObject* kwargs, PyObje
   // Calls that can succeed carry at most one keyword per parameter; only a
   // faulty call needs the heap.
   constexpr Py_ssize_t kBuffer = kMaxParams;
+  // The heap buffer comes from the interpreter, so running out of memory
+  // is a MemoryError like any other.
   PyObject* small[2 * kBuffer];
-  std::vector<PyObject*> large;
+  std::unique_ptr<PyObject*, decltype(&PyMem_Free)> large(nullptr, PyMem_Free);
   PyObject** keys = small;
   if (nkeywords > kBuffer) {
-    large.resize(2 * nkeywords);
-    keys = large.data();
+    large.reset(PyMem_New(PyObject*, 2 * nkeywords));
+    if (!large) {
+      PyErr_NoMemory();
+      return false;
+    }
+    keys = large.get();
   }
   PyObject** values = keys + nkeywords;
   Py_ssize_t pos = 0, n = 0;

@@ -62,10 +62,11 @@ install_tools_if_changed() {
 }
 
 # install_tools [REQUIREMENT]...
-# What every test environment needs, and the given extras: pytest, and the
-# builders of the test siblings, which are built without build isolation.
+# What every test environment needs, and the given extras: pytest,
+# Hypothesis (for the state-machine tests), and the builders of the test
+# siblings, which are built without build isolation.
 install_tools() {
-  install_tools_if_changed pytest scikit-build-core cmake ninja 'cython>=3,<4' "$@"
+  install_tools_if_changed pytest 'hypothesis>=6,<7' scikit-build-core cmake ninja 'cython>=3,<4' "$@"
 }
 
 # install_platforms

@@ -25,7 +25,7 @@ void raise_argument_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_s
 
 namespace {
 
-PyObject* param_name(const Method& sig, int i) { return names().*(sig.params[i]); }
+PyObject* param_name(const Method& sig, int i) { return names().*(sig.params[i].name); }
 
 // Index of the parameter called `key`, or -1. Interned names match by
 // pointer; other strings by value.

@@ -187,21 +187,22 @@ LMRT_INLINE bool draw_bracketed(const Blit& blit, const BlitCall& call) {
          end_texture_mode(call.error) && end_blend_mode(call.error);
 }
 
-// Binds the row's parameters, in declaration order, into named fields.
+// Binds the row's parameters, (source, dest, [blend_mode,] flip, color), into
+// named fields; an omitted one takes the row's default.
 LMRT_INLINE bool bind_blit(const Blit& blit, PyObject* self, PyObject* const* args,
                            Py_ssize_t nargs, PyObject* kwnames, BlitCall& call) {
   const Method& spec = method(blit.id);
   PyObject* bound[kMaxParams];
   if (!bind(spec, args, nargs, kwnames, bound)) return false;
-  PyObject* const* next = bound;
+  const int flip = spec.count - 2, color = spec.count - 1;
   call.self = as_record(self);
-  call.source = *next++;
-  call.dest = *next++;
-  PyObject* blend_mode = spec.params[2] == &Names::blend_mode ? *next++ : nullptr;
-  PyObject* flip = *next++;
-  PyObject* color = *next;
-  call.color = color ? color : module_state.default_colors[index_of(blit.id)];
-  return convert_blend_mode(blend_mode, &call.blend_mode) && convert_flip(flip, &call.flip);
+  call.source = bound[0];
+  call.dest = bound[1];
+  call.color = bound[color] ? bound[color] : module_state.default_colors[index_of(blit.id)];
+  call.blend_mode = 0;
+  bool has_blend_mode = spec.params[2].name == &Names::blend_mode;
+  return (!has_blend_mode || convert_blend_mode(bound[2], spec.params[2], &call.blend_mode)) &&
+         convert_flip(bound[flip], spec.params[flip], &call.flip);
 }
 
 template <const Blit& blit>
@@ -209,9 +210,9 @@ PyObject* call_blit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   const Method& spec = method(blit.id);
   BlitCall call;
   bool done = bind_blit(blit, self, args, nargs, kwnames, call) &&
-              check(blit.source, call.source, spec.params[0]) &&
-              check(blit.dest, call.dest, spec.params[1]) &&
-              check(blit.color, call.color, spec.params[spec.count - 1]) &&
+              check(blit.source, call.source, spec.params[0].name) &&
+              check(blit.dest, call.dest, spec.params[1].name) &&
+              check(blit.color, call.color, spec.params[spec.count - 1].name) &&
               (blit.bracketed ? draw_bracketed(blit, call) : blit.draw(call));
   if (!done) return fail(spec);
   Py_RETURN_NONE;

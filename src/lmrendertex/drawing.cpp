@@ -178,8 +178,8 @@ PyObject* copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   PyObject* flip_arg;
   int flip;
   LmRenderTexture* source = as_record(self);
-  if (!bind(copy, args, nargs, kwnames, &flip_arg) || !convert_flip(flip_arg, &flip) ||
-      !check_loaded(source)) {
+  if (!bind(copy, args, nargs, kwnames, &flip_arg) ||
+      !convert_flip(flip_arg, copy.params[0], &flip) || !check_loaded(source)) {
     return fail(copy);
   }
   // The new target shares the source's size vector itself.

@@ -1,5 +1,6 @@
 // What the drawing operations share: the back-end's mode brackets, failure
-// reporting and the conversions of optional arguments.
+// reporting and the conversions of optional arguments (with their rows'
+// defaults).
 #pragma once
 
 #include <Python.h>
@@ -53,13 +54,17 @@ inline bool end_blend_mode(const ErrorIndicator& error) {
   return succeeded(error);
 }
 
-// Conversions of omitted-or-given optional arguments.
-inline bool convert_blend_mode(PyObject* value, int* out) {
-  *out = 0;
-  return value == nullptr || as_int32(value, out);
+// Conversions of optional arguments. An omitted one (null) takes the constant
+// its parameter's row gives, converted as that value would be if passed.
+inline bool convert_blend_mode(PyObject* value, const Param& param, int* out) {
+  if (value == nullptr) {
+    *out = param.fallback.value;
+    return true;
+  }
+  return as_int32(value, out);
 }
-inline bool convert_flip(PyObject* value, int* out) {
-  *out = value == nullptr ? 1 : truth(value);
+inline bool convert_flip(PyObject* value, const Param& param, int* out) {
+  *out = value == nullptr ? param.fallback.value != 0 : truth(value);
   return *out >= 0;
 }
 

@@ -54,54 +54,56 @@ enum class Binding : unsigned char {
   Slot,    // reached through a type slot, never bound as a function object
 };
 
-// What the defaults tuple holds; the colour of the Color kinds is also kept as
-// the stored default that omitted arguments use.
-enum class Defaults : unsigned char {
-  None,
-  Flip,            // (True,)
-  FlipWhite,       // (True, Color.White)
-  BlendFlipWhite,  // (0, True, Color.White)
-  BlendFlipBase,   // (0, True, lm_render_tex_base_color)
+// A parameter's default, written in its method's row: a constant, or a colour
+// read once at import. Introspection (__defaults__, the signature) shows it
+// and an omitted argument takes it, both from the row.
+struct Default {
+  enum class Kind : unsigned char {
+    Required,   // no default
+    Int,        // `value`
+    Bool,       // `value`, 0 or 1
+    White,      // Color.White as read at import
+    BaseColor,  // the module's hidden LmRect(255, 255, 255, 0)
+  };
+  Kind kind = Kind::Required;
+  int value = 0;
+
+  static constexpr Default integer(int value) { return {Kind::Int, value}; }
+  static constexpr Default boolean(bool value) { return {Kind::Bool, value ? 1 : 0}; }
+  static constexpr Default color_white() { return {Kind::White}; }
+  static constexpr Default base_color() { return {Kind::BaseColor}; }
+
+  constexpr bool given() const { return kind != Kind::Required; }
+  constexpr bool constant() const { return kind == Kind::Int || kind == Kind::Bool; }
+  // An object made at import and kept for the omitted argument (see
+  // State::default_colors).
+  constexpr bool stored() const { return kind == Kind::White || kind == Kind::BaseColor; }
 };
 
-inline constexpr int default_count(Defaults defaults) {
-  switch (defaults) {
-    case Defaults::None:
-      return 0;
-    case Defaults::Flip:
-      return 1;
-    case Defaults::FlipWhite:
-      return 2;
-    case Defaults::BlendFlipWhite:
-    case Defaults::BlendFlipBase:
-      return 3;
-  }
-  return 0;
-}
-
-inline constexpr bool stores_default_color(Defaults defaults) {
-  return default_count(defaults) >= 2;
-}
+// A parameter: its name in the interned table, and its default.
+struct Param {
+  PyObject* Names::* name = nullptr;
+  Default fallback;
+};
 
 // The source a method's entries name: the module's own, or the generated
 // pickling support.
 enum class Source : unsigned char { Module, Pickling };
 
 // One method. Its name is the last part of the qualified name; all parameters
-// are positional-or-keyword, and the last default_count(defaults) have
-// defaults. Names point into the interned table, which exists only after
-// import has created it.
+// are positional-or-keyword, and those with a default follow the required
+// ones. Names point into the interned table, which exists only after import
+// has created it.
 struct Method {
   MethodId id;
   const char* qualname;  // the type name, a dot and the method name (or a bare function name)
   MethodImpl impl;
   Binding binding;
-  int line;  // of failures, of the code object, and of a failed binding
+  int line;  // of failures, of the code object, and of a failed binding (a line::k* constant)
   Source source;
   int count;
   int required;
-  PyObject* Names::* params[kMaxParams];
-  Defaults defaults;
+  Param params[kMaxParams];
   bool texture_annotation;  // {"texture": "object"}
   bool overridable;         // a Python subclass's override runs in its place
 };
@@ -110,8 +112,9 @@ struct Method {
 // required.
 constexpr Method describe(Method row) {
   row.count = 0;
-  while (row.count < kMaxParams && row.params[row.count] != nullptr) ++row.count;
-  row.required = row.count - default_count(row.defaults);
+  while (row.count < kMaxParams && row.params[row.count].name != nullptr) ++row.count;
+  row.required = 0;
+  while (row.required < row.count && !row.params[row.required].fallback.given()) ++row.required;
   return row;
 }
 

@@ -1,3 +1,8 @@
+// The method objects the type's dict and the module hold, built at import
+// from the rows of kMethods: a code object per row (its parameter names and
+// first line), the __defaults__ tuple and each default an omitted argument
+// takes (both made from the row's defaults) and the annotations; then
+// binding them into the type, in the order of MethodId.
 #include "method_objects.hpp"
 
 #include "arguments.hpp"
@@ -15,8 +20,25 @@ namespace {
 // release them after the interpreter is gone.
 PyObject* code_objects[kMethodCount];
 
-// A code object that carries the argument names and first line, so
-// introspection sees a function of that shape; it is never run.
+// A code object that only describes a function's shape: `argcount`
+// positional-or-keyword parameters named by `varnames`, its names and its
+// first line. It has no instructions, constants or other variables.
+PyObject* new_shape_only_code(int argcount, PyObject* varnames, PyObject* file, PyObject* name,
+                              PyObject* qualname, int first_line) {
+  Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, 0));
+  Ref empty_tuple = Ref::steal(PyTuple_New(0));
+  if (!empty_bytes || !empty_tuple) return nullptr;
+  PyObject* no_code = empty_bytes.get();
+  PyObject* none = empty_tuple.get();
+  return reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
+      argcount, /*posonlyargcount=*/0, /*kwonlyargcount=*/0, /*nlocals=*/argcount,
+      /*stacksize=*/0, CO_OPTIMIZED | CO_NEWLOCALS, /*code=*/no_code, /*consts=*/none,
+      /*names=*/none, varnames, /*freevars=*/none, /*cellvars=*/none, file, name, qualname,
+      first_line, /*linetable=*/no_code, /*exceptiontable=*/no_code));
+}
+
+// The code object of a row: its parameters (after self for a method) and its
+// line, so introspection sees a function of that shape; it is never run.
 Ref make_code(const Method& spec) {
   bool method = spec.binding == Binding::Method;
   int argcount = spec.count + (method ? 1 : 0);
@@ -25,19 +47,14 @@ Ref make_code(const Method& spec) {
   int slot = 0;
   if (method) PyTuple_SET_ITEM(varnames.get(), slot++, Py_NewRef(names().self));
   for (int i = 0; i < spec.count; ++i) {
-    PyTuple_SET_ITEM(varnames.get(), slot++, Py_NewRef(names().*(spec.params[i])));
+    PyTuple_SET_ITEM(varnames.get(), slot++, Py_NewRef(names().*(spec.params[i].name)));
   }
-  Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, 0));
-  Ref empty_tuple = Ref::steal(PyTuple_New(0));
   Ref file = Ref::steal(
       PyUnicode_FromString(spec.source == Source::Pickling ? kStringSource : kSourceFile));
   Ref qualname = Ref::steal(PyUnicode_FromString(spec.qualname));
-  if (!empty_bytes || !empty_tuple || !file || !qualname) return Ref();
-  return Ref::steal(reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
-      argcount, 0, 0, argcount, 0, CO_OPTIMIZED | CO_NEWLOCALS, empty_bytes.get(),
-      empty_tuple.get(), empty_tuple.get(), varnames.get(), empty_tuple.get(), empty_tuple.get(),
-      file.get(), method_name(spec.id), qualname.get(), spec.line, empty_bytes.get(),
-      empty_bytes.get())));
+  if (!file || !qualname) return Ref();
+  return Ref::steal(new_shape_only_code(argcount, varnames.get(), file.get(),
+                                        method_name(spec.id), qualname.get(), spec.line));
 }
 
 Ref make_function_object(MethodId id, PyObject* defaults, PyObject* annotations) {
@@ -62,27 +79,46 @@ Ref read_white() {
   return white;
 }
 
-Ref read_default_color(Defaults kind) {
-  return kind == Defaults::BlendFlipBase ? Ref::own(module_state.base_color) : read_white();
+// A default as a Python object, made now: a constant, or the colour as read
+// at this moment.
+Ref default_object(Default fallback) {
+  switch (fallback.kind) {
+    case Default::Kind::Int:
+      return Ref::steal(PyLong_FromLong(fallback.value));
+    case Default::Kind::Bool:
+      return Ref::own(fallback.value ? Py_True : Py_False);
+    case Default::Kind::White:
+      return read_white();
+    case Default::Kind::BaseColor:
+      return Ref::own(module_state.base_color);
+    case Default::Kind::Required:
+      break;
+  }
+  PyErr_SetString(PyExc_SystemError, "a required parameter has no default");
+  return Ref();
 }
 
-// The stored default colour (a new reference, for the kinds that keep one)
-// and the introspection tuple; White is read once for each.
-bool build_defaults(Defaults kind, Ref& stored, Ref& tuple) {
-  if (kind == Defaults::None) return true;
-  if (kind == Defaults::Flip) {
-    tuple = Ref::steal(PyTuple_Pack(1, Py_True));
-    return static_cast<bool>(tuple);
+// From the row's defaults: the object an omitted argument takes, for the
+// default that is read at import (a new reference, null when the row has
+// none), then the __defaults__ tuple (null when the row has no defaults).
+// The colour is read once for each.
+bool build_defaults(const Method& spec, Ref& stored, Ref& tuple) {
+  const Param* optional = spec.params + spec.required;
+  int count = spec.count - spec.required;
+  if (count == 0) return true;
+  for (int i = 0; i < count; ++i) {
+    if (optional[i].fallback.stored() && !(stored = default_object(optional[i].fallback))) {
+      return false;
+    }
   }
-  if (!(stored = read_default_color(kind))) return false;
-  Ref color = read_default_color(kind);
-  if (!color) return false;
-  Ref zero = Ref::steal(PyLong_FromLong(0));
-  if (!zero) return false;
-  tuple = Ref::steal(kind == Defaults::FlipWhite
-                         ? PyTuple_Pack(2, Py_True, color.get())
-                         : PyTuple_Pack(3, zero.get(), Py_True, color.get()));
-  return static_cast<bool>(tuple);
+  tuple = Ref::steal(PyTuple_New(count));
+  if (!tuple) return false;
+  for (int i = 0; i < count; ++i) {
+    Ref value = default_object(optional[i].fallback);
+    if (!value) return false;
+    PyTuple_SET_ITEM(tuple.get(), i, value.release());
+  }
+  return true;
 }
 
 Ref make_annotations(const Method& spec) {
@@ -101,14 +137,12 @@ bool bind_method(const Method& spec) {
     return store_in_type(name, method_object(spec.id));
   }
   Ref stored, defaults;
-  if (!build_defaults(spec.defaults, stored, defaults)) return false;
+  if (!build_defaults(spec, stored, defaults)) return false;
   Ref annotations = make_annotations(spec);
   if (!annotations) return false;
   Ref function = make_function_object(spec.id, defaults.get(), annotations.get());
   if (!function || !store_in_type(name, function.get())) return false;
-  if (stores_default_color(spec.defaults)) {
-    Py_XSETREF(module_state.default_colors[index_of(spec.id)], stored.release());
-  }
+  if (stored) Py_XSETREF(module_state.default_colors[index_of(spec.id)], stored.release());
   // An override lookup compares what it finds with the type's own object.
   if (spec.overridable) keep_own(spec.id, function.get());
   return true;

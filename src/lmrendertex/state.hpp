@@ -143,10 +143,10 @@ struct State {
   PyObject* base_color;  // lm_render_tex_base_color; None until set at import
   // Per row of kMethods: the interned name; the function object as bound,
   // kept for the overridable methods (what an override lookup compares with),
-  // the pickling operations and the unpickling function; and the stored
-  // default colour of the rows whose defaults read one at import. Null where
-  // a row has none. Later changes to Color.White do not reach the stored
-  // defaults.
+  // the pickling operations and the unpickling function; and the colour an
+  // omitted argument takes, for the rows whose colour default is read at
+  // import (Default::stored). Null where a row has none. Later changes to
+  // Color.White do not reach the stored defaults.
   PyObject* method_names[kMethodCount];
   PyObject* method_objects[kMethodCount];
   PyObject* default_colors[kMethodCount];

@@ -94,26 +94,12 @@ struct FunctionImport {
   void (*store)(Backend&, void*);
 };
 
-// Each row names its function once: the dict key is the field's name.
-#define LMRT_BACKEND_FUNCTION(field, signature) \
-  {#field, signature, store_address<&Backend::field, Backend>}
+// One row per function of LMRT_BACKEND_FUNCTIONS (state.hpp): the dict key is
+// the field's name.
+#define LMRT_BACKEND_FUNCTION(field, params, signature) \
+  {#field, signature, store_address<&Backend::field, Backend>},
 
-const FunctionImport kBackendFunctions[] = {
-    LMRT_BACKEND_FUNCTION(c_clear_background, "void (PyObject *)"),
-    LMRT_BACKEND_FUNCTION(c_draw_texture_rec,
-                          "void (PyObject *, PyObject *, PyObject *, PyObject *)"),
-    LMRT_BACKEND_FUNCTION(c_draw_texture_vec, "void (PyObject *, PyObject *, PyObject *, int)"),
-    LMRT_BACKEND_FUNCTION(begin_texture_mode, "void (PyObject *, int __pyx_skip_dispatch)"),
-    LMRT_BACKEND_FUNCTION(clear_background, "void (PyObject *, int __pyx_skip_dispatch)"),
-    LMRT_BACKEND_FUNCTION(end_blend_mode, "void (int __pyx_skip_dispatch)"),
-    LMRT_BACKEND_FUNCTION(end_texture_mode, "void (int __pyx_skip_dispatch)"),
-    LMRT_BACKEND_FUNCTION(begin_blend_mode, "void (int, int __pyx_skip_dispatch)"),
-    LMRT_BACKEND_FUNCTION(
-        c_draw_lmtexture_lmvec,
-        "void (struct __pyx_obj_7lumo_ui_4fast_11lmrendertex_13lm_render_tex_LmRenderTexture *, "
-        "struct __pyx_obj_7lumo_ui_4fast_9lmvector2_9lmvector2_LmVector2 *, "
-        "struct __pyx_obj_7lumo_ui_4fast_6lmrect_6lmrect_LmRect *, int)"),
-};
+const FunctionImport kBackendFunctions[] = {LMRT_BACKEND_FUNCTIONS(LMRT_BACKEND_FUNCTION)};
 
 #undef LMRT_BACKEND_FUNCTION
 

@@ -42,19 +42,35 @@ struct RectMethods {
   PyObject* (*new_)(float x, float y, float w, float h);
 };
 
+// The drawing back-end's functions, in the order import binds them from its
+// C-API table, the one list of them: the name (the table's key and the
+// Backend field), the parameters this module calls it with, and the
+// signature text its capsule is named by. None returns a value: failure
+// leaves an exception set.
+#define LMRT_BACKEND_FUNCTIONS(X)                                                                \
+  X(c_clear_background, (PyObject* color), "void (PyObject *)")                                  \
+  X(c_draw_texture_rec, (PyObject* texture, PyObject* source, PyObject* dest, PyObject* color),  \
+    "void (PyObject *, PyObject *, PyObject *, PyObject *)")                                     \
+  X(c_draw_texture_vec, (PyObject* texture, PyObject* position, PyObject* color, int flip),      \
+    "void (PyObject *, PyObject *, PyObject *, int)")                                            \
+  X(begin_texture_mode, (PyObject* render_texture, int skip_dispatch),                           \
+    "void (PyObject *, int __pyx_skip_dispatch)")                                                \
+  X(clear_background, (PyObject* color, int skip_dispatch),                                      \
+    "void (PyObject *, int __pyx_skip_dispatch)")                                                \
+  X(end_blend_mode, (int skip_dispatch), "void (int __pyx_skip_dispatch)")                       \
+  X(end_texture_mode, (int skip_dispatch), "void (int __pyx_skip_dispatch)")                     \
+  X(begin_blend_mode, (int mode, int skip_dispatch), "void (int, int __pyx_skip_dispatch)")      \
+  X(c_draw_lmtexture_lmvec,                                                                      \
+    (LmRenderTexture* source, VectorRecord* position, RectRecord* color, int flip),              \
+    "void (struct __pyx_obj_7lumo_ui_4fast_11lmrendertex_13lm_render_tex_LmRenderTexture *, "    \
+    "struct __pyx_obj_7lumo_ui_4fast_9lmvector2_9lmvector2_LmVector2 *, "                        \
+    "struct __pyx_obj_7lumo_ui_4fast_6lmrect_6lmrect_LmRect *, int)")
+
 // Entry points of the drawing back-end, bound from its capsule table at import.
-// None returns a value: failure leaves an exception set.
 struct Backend {
-  void (*c_clear_background)(PyObject* color);
-  void (*c_draw_texture_rec)(PyObject* texture, PyObject* source, PyObject* dest, PyObject* color);
-  void (*c_draw_texture_vec)(PyObject* texture, PyObject* position, PyObject* color, int flip);
-  void (*begin_texture_mode)(PyObject* render_texture, int skip_dispatch);
-  void (*clear_background)(PyObject* color, int skip_dispatch);
-  void (*end_blend_mode)(int skip_dispatch);
-  void (*end_texture_mode)(int skip_dispatch);
-  void (*begin_blend_mode)(int mode, int skip_dispatch);
-  void (*c_draw_lmtexture_lmvec)(LmRenderTexture* source, VectorRecord* position, RectRecord* color,
-                                 int flip);
+#define LMRT_DECLARE_BACKEND_FUNCTION(name, params, signature) void (*name) params;
+  LMRT_BACKEND_FUNCTIONS(LMRT_DECLARE_BACKEND_FUNCTION)
+#undef LMRT_DECLARE_BACKEND_FUNCTION
 };
 
 // Interned names: identifier, text. The methods' own names are interned from

@@ -1,8 +1,8 @@
-"""Shared fixtures and helpers: the stand-in platform's call log, fresh
-render targets, the native test client and its native subclass, fresh
-interpreters for import-time behaviour, failing at a given back-end call
-with reference counts checked, and breaking the collaborators an operation
-reaches at call time."""
+"""Shared fixtures and helpers: the stand-in platform's call log (and how a
+failing comparison of two logs is shown), fresh render targets, the native
+test client and its native subclass, fresh interpreters for import-time
+behaviour, failing at a given back-end call with reference counts checked,
+and breaking the collaborators an operation reaches at call time."""
 
 import contextlib
 import gc
@@ -43,6 +43,43 @@ def entries(excinfo, prefix=PREFIX, lines=False):
         if frame.name.startswith(prefix)
     ]
     return found if lines else [name for name, _ in found]
+
+
+def _is_call_log(value):
+    return isinstance(value, list) and all(
+        isinstance(entry, tuple) and entry and isinstance(entry[0], str) for entry in value)
+
+
+def _first_difference(left, right):
+    return next((i for i, (a, b) in enumerate(zip(left, right)) if a != b), min(len(left), len(right)))
+
+
+def explain_call_logs(left, right):
+    """Why two call logs differ, the differing entry and argument first:
+    pytest cuts long explanations, and these lines must survive the cut."""
+    at = _first_difference(left, right)
+    if at == len(left) == len(right):
+        return None  # no entry differs (an argument that is not equal to itself)
+    if at == min(len(left), len(right)):
+        longer, side = (left, "left") if len(left) > len(right) else (right, "right")
+        return [f"call logs of {len(left)} and {len(right)} entries agree up to entry {at}, "
+                f"which only the {side} has: {longer[at]!r}"]
+    a, b = left[at], right[at]
+    item = _first_difference(a, b)
+    if item == 0:
+        what = f"{a[0]!r} != {b[0]!r}"
+    elif item < min(len(a), len(b)):
+        what = f"{a[0]!r}, argument {item}: {a[item]!r} != {b[item]!r}"
+    else:
+        what = f"{a[0]!r}, {len(a) - 1} != {len(b) - 1} arguments"
+    return [f"call logs differ at entry {at}: {what}", f"left:  {a!r}", f"right: {b!r}"]
+
+
+def pytest_assertrepr_compare(op, left, right):
+    """A failing `==` of two call logs is explained by explain_call_logs."""
+    if op == "==" and _is_call_log(left) and _is_call_log(right):
+        return explain_call_logs(left, right)
+    return None
 
 
 @pytest.fixture(autouse=True)

@@ -1,19 +1,54 @@
-"""What the repository promises a maintainer: the README's layout names every
-source file, and a failing comparison of call logs shows what differs."""
+"""What the repository promises a maintainer: the README shows the methods'
+parameters and defaults as the module does, its layout names every source
+file, and a failing comparison of call logs shows what differs."""
 
+import ast
+import inspect
 import pathlib
 import re
 
 import pytest
 from conftest import explain_call_logs
 
+from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
+
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SOURCES = ROOT / "src" / "lmrendertex"
 
 
-def layout_rows():
+def readme_section(title):
     readme = (ROOT / "README.md").read_text()
-    section = readme.split("\n## Layout\n", 1)[1].split("\n## ", 1)[0]
+    return readme.split(f"\n## {title}\n", 1)[1].split("\n## ", 1)[0]
+
+
+def shown_calls():
+    """The calls of methods in the first column of the README's API table."""
+    rows = [line for line in readme_section("API at a glance").splitlines() if line.startswith("| `")]
+    for row in rows:
+        for code in re.findall(r"`([^`]+)`", row.split(" | ")[0]):
+            try:
+                call = ast.parse(code, mode="eval").body
+            except SyntaxError:
+                continue
+            name = getattr(call, "func", None)
+            name = getattr(name, "attr", None) or getattr(name, "id", None)
+            if isinstance(call, ast.Call) and name in vars(LmRenderTexture):
+                yield pytest.param(name, call, id=name)
+
+
+@pytest.mark.parametrize("name, call", list(shown_calls()))
+def test_api_table_shows_parameters_and_constant_defaults_as_introspection_does(name, call):
+    parameters = inspect.signature(getattr(LmRenderTexture, name)).parameters
+    parameters = {key: value for key, value in parameters.items() if key != "self"}
+    assert [arg.id for arg in call.args] + [keyword.arg for keyword in call.keywords] == list(parameters)
+    for keyword in call.keywords:
+        assert parameters[keyword.arg].default is not inspect.Parameter.empty
+        if isinstance(keyword.value, ast.Constant):
+            assert parameters[keyword.arg].default == keyword.value.value
+
+
+def layout_rows():
+    section = readme_section("Layout")
     return [line for line in section.splitlines() if line.startswith("| `src/lmrendertex/")]
 
 

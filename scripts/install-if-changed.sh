@@ -152,18 +152,18 @@ install_tools_if_changed() {
 # siblings, which are built without build isolation.
 install_tools() {
   install_tools_if_changed "Installing the test tools: pytest, Hypothesis, CMake, Ninja, Cython${1:+, ${*%%[<>=]*}}" \
-    "40 s" pytest 'hypothesis>=6,<7' scikit-build-core cmake ninja 'cython>=3,<4' "$@"
+    "30 s" pytest 'hypothesis>=6,<7' scikit-build-core cmake ninja 'cython>=3,<4' "$@"
 }
 
 # install_platforms
 # Both platforms, then the lumo_ui modules that choose between them (after
 # the recording platform, which no longer owns those files).
 install_platforms() {
-  install_if_changed --stage "Building the recording platform: stand-ins with a call log" "20 s" \
+  install_if_changed --stage "Building the recording platform: stand-ins with a call log" "15 s" \
     ./platforms/recording
-  install_if_changed --stage "Building the raylib platform, with raylib 6 from PyPI" "30 s" \
+  install_if_changed --stage "Building the raylib platform, with raylib 6 from PyPI" "20 s" \
     ./platforms/raylib
-  install_if_changed --stage "Installing the platform selector: the lumo_ui modules" "10 s" \
+  install_if_changed --stage "Installing the platform selector: the lumo_ui modules" "5 s" \
     ./platforms/select
 }
 
@@ -179,7 +179,7 @@ install_test_client() {
     declarations+=(--also "$file")
   done
   install_if_changed "${declarations[@]}" --stage "Building the C test sibling against the installed header" \
-    "20 s" ./tests/native_client --no-build-isolation "$@"
+    "10 s" ./tests/native_client --no-build-isolation "$@"
   install_if_changed "${declarations[@]}" --stage "Building the Cython test sibling against the installed .pxd" \
-    "40 s" ./tests/cython_client --no-build-isolation "$@"
+    "20 s" ./tests/cython_client --no-build-isolation "$@"
 }

@@ -6,8 +6,11 @@ that code built against the platform can be imported and tested here.
 
 import os
 
-from . import _breaks  # refuses a bad LUMO_STANDIN_BREAK before anything else
+# The native half first: setting it up imports _breaks, which refuses a bad
+# LUMO_STANDIN_BREAK before any type is built (and which reads the back-end's
+# names from it, so it cannot come first).
 from . import _native
+from . import _breaks  # noqa: F401
 from . import calllog, rl
 from .calllog import (
     bad_skip_dispatch,

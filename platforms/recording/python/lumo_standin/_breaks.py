@@ -8,23 +8,14 @@ a mistyped token cannot quietly select nothing.
 
 import os
 
+# The drawing back-end's C functions, in the order of its C-API dict, as the
+# native half lists them. It imports this module while it is being set up,
+# once it has published the names and before it builds anything broken.
+from ._native import CAPI_NAMES
+
 ENV = "LUMO_STANDIN_BREAK"
 
 TYPES = ("LmVector2", "LmRect", "LmShader")
-
-# The drawing back-end's C functions, in the order of its C-API dict. The
-# native stand-in reads its names from here.
-CAPI_NAMES = (
-    "c_clear_background",
-    "c_draw_texture_rec",
-    "c_draw_texture_vec",
-    "begin_texture_mode",
-    "clear_background",
-    "end_blend_mode",
-    "end_texture_mode",
-    "begin_blend_mode",
-    "c_draw_lmtexture_lmvec",
-)
 
 # The stand-in modules and the public names each one defines.
 MODULES = {

@@ -32,10 +32,10 @@ from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 from typing_extensions import disjoint_base
 
-# Passed to the back-end unchanged; the library's Color constants are RGBA
-# tuples. Only the built-in tuple type itself is accepted: a list or a named
-# tuple raises TypeError.
-_Color: TypeAlias = tuple[int, ...]
+# (r, g, b, a), four ints 0-255, as the library's Color constants are;
+# passed to the back-end unchanged. Only the built-in tuple type itself is
+# accepted: a list or a named tuple raises TypeError.
+_Color: TypeAlias = tuple[int, int, int, int]
 # (x, y) draws at a position; (x, y, width, height) scales into a rectangle.
 _Dest: TypeAlias = tuple[float, float] | tuple[float, float, float, float]
 

@@ -1,26 +1,16 @@
 /*
- * lumo_standin._native: the native half of the stand-in platform.
- *
- *  - the value types LmVector2 and LmRect and the LmShader handle type, each
- *    with its native method table published as "__pyx_vtable__";
- *  - the drawing back-end functions exported through a C-API dict of
- *    signature-named capsules (see _build_capi);
- *  - Floor, a do-nothing callable used as the floor of benchmarks.
- *
- * Every call into the back-end and every constructor called through a
- * method table is recorded by calling the Python recorder installed with
- * _connect() (lumo_standin.calllog).  In quiet mode (a plain C flag) nothing
- * is recorded and the back-end functions return at once.
+ * The value types LmVector2 and LmRect and the handle type LmShader, with
+ * the record layouts of lumo_standin_types.h.  Each publishes its method
+ * table in its type dict as "__pyx_vtable__", an unnamed capsule.  Their
+ * constructors reached through the tables are recorded in the call log.
  *
  * The types are built from PyType_Spec at import time so that the broken
  * variants selected by LUMO_STANDIN_BREAK can change their record size and
  * their method table publication.
  */
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-#include <stddef.h>
+#include "platform.h"
 
-#include "lumo_standin_types.h"
+#include <stddef.h>
 
 #if defined(__x86_64__) || defined(__aarch64__)
 _Static_assert(sizeof(LmVector2Object) == 40, "LmVector2 record size");
@@ -28,157 +18,15 @@ _Static_assert(sizeof(LmRectObject) == 40, "LmRect record size");
 _Static_assert(sizeof(LmShaderObject) == 40, "LmShader record size");
 #endif
 
-/* ------------------------------------------------------------------ */
-/* Shared state                                                        */
-/* ------------------------------------------------------------------ */
-
-static int quiet_mode = 0;
-static PyObject *recorder = NULL;      /* callable(name, *args) */
-static PyObject *skip_reporter = NULL; /* callable(name, value) */
-static PyObject *breaks_module = NULL; /* lumo_standin._breaks */
-
 static PyTypeObject *vector2_type = NULL;
 static PyTypeObject *rect_type = NULL;
 static PyTypeObject *shader_type = NULL;
-static PyTypeObject *floor_type = NULL;
 
 /* The record size actually in use (differs from the header only in the
  * size-smaller / size-larger variants).  Fields beyond it do not exist. */
 static Py_ssize_t vector2_size = sizeof(LmVector2Object);
 static Py_ssize_t rect_size = sizeof(LmRectObject);
 static Py_ssize_t shader_size = sizeof(LmShaderObject);
-
-enum {
-    N_C_CLEAR_BACKGROUND,
-    N_C_DRAW_TEXTURE_REC,
-    N_C_DRAW_TEXTURE_VEC,
-    N_BEGIN_TEXTURE_MODE,
-    N_CLEAR_BACKGROUND,
-    N_END_BLEND_MODE,
-    N_END_TEXTURE_MODE,
-    N_BEGIN_BLEND_MODE,
-    N_C_DRAW_LMTEXTURE_LMVEC,
-    N_VECTOR2_NEW,
-    N_RECT_NEW,
-    N_SHADER_CREATE,
-    N_COUNT
-};
-
-/* The back-end functions come first, in the order of their C-API dict; their
- * names are the ones lumo_standin._breaks lists, read at import.  The
- * constructors reached through method tables are named here. */
-#define N_CAPI_COUNT N_VECTOR2_NEW
-
-static const char *const constructor_text[N_COUNT - N_CAPI_COUNT] = {
-    "LmVector2.new",
-    "LmRect.new",
-    "LmShader.c_create_from_code",
-};
-
-/* Every name the call log can receive from here, interned; published as
- * CALL_NAMES. */
-static PyObject *names[N_COUNT];
-
-/* Is the broken variant (kind, arg) selected?  1 yes, 0 no, -1 error. */
-static int
-broken(const char *kind, const char *arg)
-{
-    PyObject *res = PyObject_CallMethod(breaks_module, "active", "ss", kind, arg);
-    if (res == NULL) {
-        return -1;
-    }
-    int on = PyObject_IsTrue(res);
-    Py_DECREF(res);
-    return on;
-}
-
-/* A back-end function must not be entered with an exception pending: that
- * means the caller ignored an earlier failure.  Turn it into a SystemError
- * that keeps the pending one as its context. */
-static int
-check_clean(int which)
-{
-    if (!PyErr_Occurred()) {
-        return 0;
-    }
-    PyObject *pending = PyErr_GetRaisedException();
-    PyErr_Format(PyExc_SystemError, "%U called with an exception set", names[which]);
-    PyObject *exc = PyErr_GetRaisedException();
-    PyException_SetContext(exc, pending);
-    PyErr_SetRaisedException(exc);
-    return -1;
-}
-
-/* Record (name, *args) in the call log; the recorder may raise an armed
- * failure.  Returns 0, or -1 with an exception set. */
-static int
-record(int which, Py_ssize_t nargs, PyObject *const *args)
-{
-    PyObject *stack[8];
-
-    if (recorder == NULL) {
-        PyErr_SetString(PyExc_SystemError, "stand-in call log is not connected");
-        return -1;
-    }
-    stack[0] = names[which];
-    for (Py_ssize_t i = 0; i < nargs; i++) {
-        if (args[i] == NULL) {
-            PyErr_Format(PyExc_SystemError, "%U: argument %zd is NULL", names[which], i + 1);
-            return -1;
-        }
-        stack[i + 1] = args[i];
-    }
-    PyObject *rec = Py_NewRef(recorder);
-    PyObject *res = PyObject_Vectorcall(rec, stack, (size_t)nargs + 1, NULL);
-    Py_DECREF(rec);
-    if (res == NULL) {
-        return -1;
-    }
-    Py_DECREF(res);
-    return 0;
-}
-
-/* Record (name, *objects, flag) where flag is a C int. */
-static int
-record_with_int(int which, Py_ssize_t nobj, PyObject *const *objs, long flag)
-{
-    PyObject *stack[8];
-    PyObject *num = PyLong_FromLong(flag);
-    if (num == NULL) {
-        return -1;
-    }
-    for (Py_ssize_t i = 0; i < nobj; i++) {
-        stack[i] = objs[i];
-    }
-    stack[nobj] = num;
-    int rc = record(which, nobj + 1, stack);
-    Py_DECREF(num);
-    return rc;
-}
-
-/* skip_dispatch must be 0.  Anything else is reported to the log's
- * separate list and raised as AssertionError; the call is not recorded. */
-static int
-check_skip_dispatch(int which, int skip_dispatch)
-{
-    if (skip_dispatch == 0) {
-        return 0;
-    }
-    if (check_clean(which) < 0) {
-        return -1;
-    }
-    if (skip_reporter != NULL) {
-        PyObject *res = PyObject_CallFunction(skip_reporter, "Oi", names[which],
-                                              skip_dispatch);
-        if (res == NULL) {
-            return -1;
-        }
-        Py_DECREF(res);
-    }
-    PyErr_Format(PyExc_AssertionError, "%U: skip_dispatch must be 0, got %d", names[which],
-                 skip_dispatch);
-    return -1;
-}
 
 /* ------------------------------------------------------------------ */
 /* Fields of the value types                                           */
@@ -373,7 +221,7 @@ fields_reduce(PyObject *self, const Field *fields, int n)
     return res;
 }
 
-static void
+void
 plain_dealloc(PyObject *self)
 {
     PyTypeObject *tp = Py_TYPE(self);
@@ -693,311 +541,8 @@ static PyType_Spec shader_spec = {
 };
 
 /* ------------------------------------------------------------------ */
-/* Floor: the cheapest C callable there is                             */
+/* Building the types                                                  */
 /* ------------------------------------------------------------------ */
-
-static PyObject *
-floor_noop(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
-{
-    (void)self;
-    (void)args;
-    (void)nargs;
-    (void)kwnames;
-    Py_RETURN_NONE;
-}
-
-static PyMethodDef floor_methods[] = {
-    {"noop", (PyCFunction)(void (*)(void))floor_noop, METH_FASTCALL | METH_KEYWORDS,
-     "noop(*args, **kwargs): return None at once."},
-    {NULL, NULL, 0, NULL},
-};
-
-static PyType_Slot floor_slots[] = {
-    {Py_tp_doc, "Floor(): its noop method does nothing; the floor of benchmarks."},
-    {Py_tp_new, PyType_GenericNew},
-    {Py_tp_dealloc, plain_dealloc},
-    {Py_tp_methods, floor_methods},
-    {0, NULL},
-};
-
-static PyType_Spec floor_spec = {
-    "lumo_standin._native.Floor",
-    sizeof(PyObject),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    floor_slots,
-};
-
-/* ------------------------------------------------------------------ */
-/* Drawing back-end                                                    */
-/* ------------------------------------------------------------------ */
-
-static void
-be_c_clear_background(PyObject *color)
-{
-    if (quiet_mode || check_clean(N_C_CLEAR_BACKGROUND) < 0) {
-        return;
-    }
-    (void)record(N_C_CLEAR_BACKGROUND, 1, &color);
-}
-
-static void
-be_c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject *color)
-{
-    if (quiet_mode || check_clean(N_C_DRAW_TEXTURE_REC) < 0) {
-        return;
-    }
-    PyObject *a[4] = {texture, source, dest, color};
-    (void)record(N_C_DRAW_TEXTURE_REC, 4, a);
-}
-
-static void
-be_c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip)
-{
-    if (quiet_mode || check_clean(N_C_DRAW_TEXTURE_VEC) < 0) {
-        return;
-    }
-    PyObject *a[3] = {texture, position, color};
-    (void)record_with_int(N_C_DRAW_TEXTURE_VEC, 3, a, flip);
-}
-
-static void
-be_begin_texture_mode(PyObject *render_texture, int skip_dispatch)
-{
-    if (check_skip_dispatch(N_BEGIN_TEXTURE_MODE, skip_dispatch) < 0
-        || quiet_mode || check_clean(N_BEGIN_TEXTURE_MODE) < 0) {
-        return;
-    }
-    (void)record(N_BEGIN_TEXTURE_MODE, 1, &render_texture);
-}
-
-static void
-be_clear_background(PyObject *color, int skip_dispatch)
-{
-    if (check_skip_dispatch(N_CLEAR_BACKGROUND, skip_dispatch) < 0
-        || quiet_mode || check_clean(N_CLEAR_BACKGROUND) < 0) {
-        return;
-    }
-    (void)record(N_CLEAR_BACKGROUND, 1, &color);
-}
-
-static void
-be_end_blend_mode(int skip_dispatch)
-{
-    if (check_skip_dispatch(N_END_BLEND_MODE, skip_dispatch) < 0
-        || quiet_mode || check_clean(N_END_BLEND_MODE) < 0) {
-        return;
-    }
-    (void)record(N_END_BLEND_MODE, 0, NULL);
-}
-
-static void
-be_end_texture_mode(int skip_dispatch)
-{
-    if (check_skip_dispatch(N_END_TEXTURE_MODE, skip_dispatch) < 0
-        || quiet_mode || check_clean(N_END_TEXTURE_MODE) < 0) {
-        return;
-    }
-    (void)record(N_END_TEXTURE_MODE, 0, NULL);
-}
-
-static void
-be_begin_blend_mode(int mode, int skip_dispatch)
-{
-    if (check_skip_dispatch(N_BEGIN_BLEND_MODE, skip_dispatch) < 0
-        || quiet_mode || check_clean(N_BEGIN_BLEND_MODE) < 0) {
-        return;
-    }
-    (void)record_with_int(N_BEGIN_BLEND_MODE, 0, NULL, mode);
-}
-
-static void
-be_c_draw_lmtexture_lmvec(PyObject *render_texture, PyObject *position, PyObject *rect,
-                          int flip)
-{
-    if (quiet_mode || check_clean(N_C_DRAW_LMTEXTURE_LMVEC) < 0) {
-        return;
-    }
-    PyObject *a[3] = {render_texture, position, rect};
-    (void)record_with_int(N_C_DRAW_LMTEXTURE_LMVEC, 3, a, flip);
-}
-
-typedef struct {
-    const char *signature;
-    void *fn;
-} CapiEntry;
-
-/* Indexed like names[]: entry i is exported under names[i]. */
-static const CapiEntry capi_entries[N_CAPI_COUNT] = {
-    {LM_SIG_C_CLEAR_BACKGROUND, (void *)be_c_clear_background},
-    {LM_SIG_C_DRAW_TEXTURE_REC, (void *)be_c_draw_texture_rec},
-    {LM_SIG_C_DRAW_TEXTURE_VEC, (void *)be_c_draw_texture_vec},
-    {LM_SIG_BEGIN_TEXTURE_MODE, (void *)be_begin_texture_mode},
-    {LM_SIG_CLEAR_BACKGROUND, (void *)be_clear_background},
-    {LM_SIG_END_BLEND_MODE, (void *)be_end_blend_mode},
-    {LM_SIG_END_TEXTURE_MODE, (void *)be_end_texture_mode},
-    {LM_SIG_BEGIN_BLEND_MODE, (void *)be_begin_blend_mode},
-    {LM_SIG_C_DRAW_LMTEXTURE_LMVEC, (void *)be_c_draw_lmtexture_lmvec},
-};
-
-static const char wrong_signature[] = "void (long)";
-
-/* _build_capi() -> dict: the back-end's C API, with the broken variants
- * capi-missing:NAME and capi-signature:NAME applied. */
-static PyObject *
-build_capi(PyObject *module, PyObject *Py_UNUSED(ignored))
-{
-    (void)module;
-    PyObject *capi = PyDict_New();
-    if (capi == NULL) {
-        return NULL;
-    }
-    for (int i = 0; i < N_CAPI_COUNT; i++) {
-        const CapiEntry *e = &capi_entries[i];
-        const char *name = PyUnicode_AsUTF8(names[i]);
-        if (name == NULL) {
-            goto fail;
-        }
-        int missing = broken("capi-missing", name);
-        int wrong = missing ? 0 : broken("capi-signature", name);
-        if (missing < 0 || wrong < 0) {
-            goto fail;
-        }
-        if (missing) {
-            continue;
-        }
-        PyObject *cap = PyCapsule_New(e->fn, wrong ? wrong_signature : e->signature, NULL);
-        if (cap == NULL) {
-            goto fail;
-        }
-        int rc = PyDict_SetItem(capi, names[i], cap);
-        Py_DECREF(cap);
-        if (rc < 0) {
-            goto fail;
-        }
-    }
-    return capi;
-fail:
-    Py_DECREF(capi);
-    return NULL;
-}
-
-/* Python-callable forms of the back-end's dispatchable functions. */
-
-static PyObject *
-finish_void_call(void)
-{
-    if (PyErr_Occurred()) {
-        return NULL;
-    }
-    Py_RETURN_NONE;
-}
-
-static PyObject *
-py_begin_texture_mode(PyObject *module, PyObject *render_texture)
-{
-    (void)module;
-    be_begin_texture_mode(render_texture, 0);
-    return finish_void_call();
-}
-
-static PyObject *
-py_clear_background(PyObject *module, PyObject *color)
-{
-    (void)module;
-    be_clear_background(color, 0);
-    return finish_void_call();
-}
-
-static PyObject *
-py_end_blend_mode(PyObject *module, PyObject *Py_UNUSED(ignored))
-{
-    (void)module;
-    be_end_blend_mode(0);
-    return finish_void_call();
-}
-
-static PyObject *
-py_end_texture_mode(PyObject *module, PyObject *Py_UNUSED(ignored))
-{
-    (void)module;
-    be_end_texture_mode(0);
-    return finish_void_call();
-}
-
-static PyObject *
-py_begin_blend_mode(PyObject *module, PyObject *arg)
-{
-    (void)module;
-    int mode;
-    if (!PyArg_Parse(arg, "i:begin_blend_mode", &mode)) {
-        return NULL;
-    }
-    be_begin_blend_mode(mode, 0);
-    return finish_void_call();
-}
-
-/* ------------------------------------------------------------------ */
-/* Log plumbing                                                        */
-/* ------------------------------------------------------------------ */
-
-static PyObject *
-py_connect(PyObject *module, PyObject *const *args, Py_ssize_t nargs)
-{
-    (void)module;
-    if (nargs != 2 || !PyCallable_Check(args[0]) || !PyCallable_Check(args[1])) {
-        PyErr_SetString(PyExc_TypeError, "_connect() needs two callables");
-        return NULL;
-    }
-    PyObject *old_recorder = recorder, *old_reporter = skip_reporter;
-    recorder = Py_NewRef(args[0]);
-    skip_reporter = Py_NewRef(args[1]);
-    Py_XDECREF(old_recorder);
-    Py_XDECREF(old_reporter);
-    Py_RETURN_NONE;
-}
-
-static PyObject *
-py_set_quiet(PyObject *module, PyObject *arg)
-{
-    (void)module;
-    int on = PyObject_IsTrue(arg);
-    if (on < 0) {
-        return NULL;
-    }
-    quiet_mode = on;
-    Py_RETURN_NONE;
-}
-
-static PyObject *
-py_is_quiet(PyObject *module, PyObject *Py_UNUSED(ignored))
-{
-    (void)module;
-    return PyBool_FromLong(quiet_mode);
-}
-
-static PyMethodDef module_methods[] = {
-    {"_connect", (PyCFunction)(void (*)(void))py_connect, METH_FASTCALL,
-     "_connect(record, report_skip_dispatch): install the call log."},
-    {"_set_quiet", py_set_quiet, METH_O, "_set_quiet(flag): switch quiet mode."},
-    {"_is_quiet", py_is_quiet, METH_NOARGS, "_is_quiet() -> bool"},
-    {"_build_capi", build_capi, METH_NOARGS, "_build_capi() -> the back-end C-API dict."},
-    {"begin_texture_mode", py_begin_texture_mode, METH_O, NULL},
-    {"clear_background", py_clear_background, METH_O, NULL},
-    {"end_blend_mode", py_end_blend_mode, METH_NOARGS, NULL},
-    {"end_texture_mode", py_end_texture_mode, METH_NOARGS, NULL},
-    {"begin_blend_mode", py_begin_blend_mode, METH_O, NULL},
-    {NULL, NULL, 0, NULL},
-};
-
-static struct PyModuleDef native_module = {
-    PyModuleDef_HEAD_INIT,
-    "lumo_standin._native",
-    "Native stand-ins of the platform types and of the drawing back-end.",
-    -1,
-    module_methods,
-    NULL, NULL, NULL, NULL,
-};
 
 /* Build one platform type from its spec, honouring the size and method
  * table variants, and add it to the module under short_name. */
@@ -1039,89 +584,29 @@ fail:
     return NULL;
 }
 
-/* Fills names[]: the back-end's from _breaks.CAPI_NAMES, then the
- * constructors'; and publishes them all as CALL_NAMES. */
-static int
-intern_names(PyObject *module)
-{
-    PyObject *capi_names = PyObject_GetAttrString(breaks_module, "CAPI_NAMES");
-    if (capi_names == NULL) {
-        return -1;
-    }
-    if (!PyTuple_Check(capi_names) || PyTuple_GET_SIZE(capi_names) != N_CAPI_COUNT) {
-        PyErr_Format(PyExc_SystemError, "_breaks.CAPI_NAMES must be a tuple of %d names",
-                     N_CAPI_COUNT);
-        Py_DECREF(capi_names);
-        return -1;
-    }
-    for (int i = 0; i < N_COUNT; i++) {
-        if (names[i] != NULL) {
-            continue;
-        }
-        if (i < N_CAPI_COUNT) {
-            names[i] = Py_NewRef(PyTuple_GET_ITEM(capi_names, i));
-            PyUnicode_InternInPlace(&names[i]);
-        } else {
-            names[i] = PyUnicode_InternFromString(constructor_text[i - N_CAPI_COUNT]);
-        }
-        if (names[i] == NULL) {
-            Py_DECREF(capi_names);
-            return -1;
-        }
-    }
-    Py_DECREF(capi_names);
-    PyObject *all = PyTuple_New(N_COUNT);
-    if (all == NULL) {
-        return -1;
-    }
-    for (int i = 0; i < N_COUNT; i++) {
-        PyTuple_SET_ITEM(all, i, Py_NewRef(names[i]));
-    }
-    int rc = PyModule_AddObjectRef(module, "CALL_NAMES", all);
-    Py_DECREF(all);
-    return rc;
-}
 
-PyMODINIT_FUNC
-PyInit__native(void)
+int
+values_ready(PyObject *module)
 {
-    PyObject *module = PyModule_Create(&native_module);
-    if (module == NULL) {
-        return NULL;
-    }
-    breaks_module = PyImport_ImportModule("lumo_standin._breaks");
-    if (breaks_module == NULL) {
-        goto fail;
-    }
-    if (intern_names(module) < 0) {
-        goto fail;
-    }
     vector2_type = make_platform_type(module, &vector2_spec, "LmVector2",
                                       sizeof(LmVector2Object), &vector2_size, &vector2_vtable);
     if (vector2_type == NULL) {
-        goto fail;
+        return -1;
     }
     rect_type = make_platform_type(module, &rect_spec, "LmRect",
                                    sizeof(LmRectObject), &rect_size, &rect_vtable);
     if (rect_type == NULL) {
-        goto fail;
+        return -1;
     }
     shader_type = make_platform_type(module, &shader_spec, "LmShader",
                                      sizeof(LmShaderObject), &shader_size, &shader_vtable);
-    if (shader_type == NULL) {
-        goto fail;
-    }
-    floor_type = (PyTypeObject *)PyType_FromSpec(&floor_spec);
-    if (floor_type == NULL || PyModule_AddObjectRef(module, "Floor", (PyObject *)floor_type) < 0) {
-        goto fail;
-    }
-    return module;
-fail:
+    return shader_type == NULL ? -1 : 0;
+}
+
+void
+values_clear(void)
+{
     Py_CLEAR(vector2_type);
     Py_CLEAR(rect_type);
     Py_CLEAR(shader_type);
-    Py_CLEAR(floor_type);
-    Py_CLEAR(breaks_module);
-    Py_DECREF(module);
-    return NULL;
 }

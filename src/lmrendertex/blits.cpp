@@ -82,7 +82,8 @@ bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyOb
 // lumo_state.window.display.fast_blit_pro(texture, dest, flip, color), the
 // chain read afresh so a rebound lumo_state or window takes effect at once.
 bool draw_on_display(PyObject* texture, PyObject* dest, int flip, PyObject* color) {
-  Ref state = Ref::steal(lookup_global(names().lumo_state));
+  static NamespaceCache state_cache;
+  Ref state = Ref::steal(lookup_global(names().lumo_state, state_cache));
   if (!state) return false;
   Ref window = Ref::steal(PyObject_GetAttr(state.get(), names().window));
   if (!window) return false;

@@ -51,7 +51,8 @@ Ref reduce_value(PyObject* self) {
                                     dict.get()));
     if (!state) return {};
   }
-  Ref unpickle = Ref::steal(lookup_global(method_name(MethodId::unpickle)));
+  static NamespaceCache unpickle_cache;
+  Ref unpickle = Ref::steal(lookup_global(method_name(MethodId::unpickle), unpickle_cache));
   if (!unpickle) return {};
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
   if (use_setstate) {

@@ -54,28 +54,35 @@ PyObject* render_texture_new(PyTypeObject* type, PyObject*, PyObject*) {
   return as_object(allocate(type));
 }
 
-// int() of a size component: an exact int as it is, anything else converted.
+// int() of a size component: an exact int as it is, a float truncated as
+// int() truncates it (same result, same errors), anything else converted.
 Ref integer_of(PyObject* value) {
-  return PyLong_CheckExact(value) ? Ref::own(value) : Ref::steal(PyNumber_Long(value));
+  if (PyLong_CheckExact(value)) return Ref::own(value);
+  if (PyFloat_CheckExact(value)) return Ref::steal(PyLong_FromDouble(PyFloat_AS_DOUBLE(value)));
+  return Ref::steal(PyNumber_Long(value));
 }
 
-Ref integer_attribute(PyObject* object, PyObject* name) {
-  Ref value = Ref::steal(PyObject_GetAttr(object, name));
+// size.x or size.y as ordinary attribute access reads it; the vector type's
+// getter is called without the generic lookup while the type is unchanged.
+Ref integer_attribute(PyObject* object, PyObject* name, GetterCache& cache) {
+  Ref value = Ref::steal(get_attribute(object, name, cache));
   return value ? integer_of(value.get()) : std::move(value);
 }
+
+GetterCache size_x_cache, size_y_cache;
 
 // Asks the raylib binding for a target of `size` and stores it. Nothing is
 // written unless every step before the store succeeded.
 bool load(LmRenderTexture* self, PyObject* size) {
   Ref rl = raylib_binding();
   if (!rl) return false;
-  Ref width = integer_attribute(size, names().x);
+  Ref width = integer_attribute(size, names().x, size_x_cache);
   if (!width) return false;
-  Ref height = integer_attribute(size, names().y);
+  Ref height = integer_attribute(size, names().y, size_y_cache);
   if (!height) return false;
   PyObject* args[] = {rl.get(), width.get(), height.get()};
-  Ref handle = Ref::steal(PyObject_VectorcallMethod(
-      names().load_render_texture, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  static NamespaceCache load_cache;
+  Ref handle = Ref::steal(call_binding(names().load_render_texture, load_cache, args, 3));
   if (!handle) return false;
   holders::Room room(1, handle.get());
   if (!room) return false;

@@ -215,13 +215,18 @@ struct DerivedProperty {
 
 GetterCache texture_cache, id_cache, depth_cache, width_cache, height_cache;
 
-PyObject* get_derived(PyObject* self, void* closure) {
-  auto* property = static_cast<const DerivedProperty*>(closure);
+// Where the property is known (the draws' reads of width and height), the
+// compiler folds its description away.
+inline PyObject* derived_value(PyObject* self, const DerivedProperty& property) {
   // Held for the lookup, which may run code that replaces the field.
-  Ref owner = Ref::own(as_record(self)->*(property->field));
-  PyObject* value = get_attribute(owner.get(), names().*(property->attribute), *property->cache);
-  if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
+  Ref owner = Ref::own(as_record(self)->*(property.field));
+  PyObject* value = get_attribute(owner.get(), names().*(property.attribute), *property.cache);
+  if (value == nullptr) add_traceback(property.traceback_name, line::kProperty);
   return value;
+}
+
+PyObject* get_derived(PyObject* self, void* closure) {
+  return derived_value(self, *static_cast<const DerivedProperty*>(closure));
 }
 
 const DerivedProperty kTexture{&LmRenderTexture::render_texture, &Names::texture,
@@ -285,12 +290,12 @@ void* closure_of(const DerivedProperty& property) {
 }  // namespace
 
 PyObject* read_width(PyObject* source) {
-  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kWidth))
+  return Py_IS_TYPE(source, &RenderTextureType) ? derived_value(source, kWidth)
                                                 : PyObject_GetAttr(source, names().width);
 }
 
 PyObject* read_height(PyObject* source) {
-  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kHeight))
+  return Py_IS_TYPE(source, &RenderTextureType) ? derived_value(source, kHeight)
                                                 : PyObject_GetAttr(source, names().height);
 }
 

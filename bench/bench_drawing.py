@@ -40,6 +40,18 @@ the machine; compare runs by their ratios. bench/baseline-before.json (before
 the drawing paths were tuned) and bench/baseline-after.json (after) were made
 with --runs 3.
 
+--count counts instructions instead (callgrind, see instruction_counts.py):
+each row's loop and its floor's, run under valgrind with collection on
+only inside the loop; per row the instructions of one call, its floor's
+and the difference ("own"), the median of --layouts memory layouts. The
+figures repeat exactly where timings here vary by a fifth. --python PY
+counts the build another environment holds (this script runs there, on
+the same stand-ins); --against PY counts that build as well and prints both
+with new/old; --annotate ROW attributes one row's instructions per call to
+libraries and functions (self cost), and with --against lists the
+functions that differ most. Valgrind comes from Debian: as root the script
+installs it when it is missing, otherwise it says how.
+
 Usage (from the repository, after scripts/test has made .venv):
 
     .venv/bin/python bench/bench_drawing.py                  # full run, ~20 s of CPU
@@ -49,11 +61,15 @@ Usage (from the repository, after scripts/test has made .venv):
     .venv/bin/python bench/bench_drawing.py --runs 3         # the table three times, best kept
     .venv/bin/python bench/bench_drawing.py --compare old.json          # run, then set beside old
     .venv/bin/python bench/bench_drawing.py --compare old.json new.json # compare two saved runs
+    .venv/bin/python bench/bench_drawing.py --count                     # instructions per call, ~3 min
+    .venv/bin/python bench/bench_drawing.py --count --against OTHER/bin/python  # two builds
+    .venv/bin/python bench/bench_drawing.py --annotate blit_texture --against OTHER/bin/python
 """
 
 import argparse
 import datetime
 import gc
+import itertools
 import json
 import os
 import platform
@@ -61,6 +77,7 @@ import re
 import statistics
 import sys
 import time
+from collections import defaultdict
 
 # The benchmark is defined on the recording stand-ins, whatever the default
 # platform of the installation is.
@@ -68,6 +85,7 @@ os.environ["LUMO_PLATFORM"] = "recording"
 
 import pickle  # noqa: E402
 
+import instruction_counts  # noqa: E402
 import lmrt_native_client as client  # noqa: E402
 import lumo_standin as standin  # noqa: E402
 from lumo_ui.fast.lmrect.lmrect import LmRect  # noqa: E402
@@ -168,16 +186,18 @@ def floor_of(statement):
 
 def make_loop(statement, names, clock):
     """A function timing n runs of `statement`, with `names` as its locals so
-    that the operation and its floor pay the same for them."""
+    that the operation and its floor pay the same for them. The loop makes
+    no object per iteration (as `range` would past 256), so the cost of an
+    iteration does not depend on n."""
     body = "\n".join("        " + line for line in statement.splitlines())
     source = (
         f"def loop(n, {', '.join(names)}):\n"
         f"    start = clock()\n"
-        f"    for _ in range(n):\n"
+        f"    for _ in repeat(None, n):\n"
         f"{body}\n"
         f"    return clock() - start\n"
     )
-    scope = {"clock": clock}
+    scope = {"clock": clock, "repeat": itertools.repeat}
     exec(source, scope)
     return scope["loop"]
 
@@ -325,6 +345,189 @@ def load(path):
         return json.load(file)
 
 
+def count_child(spec):
+    """Under callgrind: runs every selected row's loops for instruction_counts
+    and prints the plan, the label of each loop in the order run."""
+    standin.reset()
+    with standin.quiet():
+        ns = namespace()
+        selected = [row for row in cases(ns, True) if re.search(spec["only"], row[0])]
+        loops, rows = [], []
+        for name, operation, floor, floor_text in selected:
+            rows.append({"name": name, "floor": floor_text})
+            loops.append(((name, "operation"), operation))
+            if spec["floors"]:
+                loops.append(((name, "floor"), floor))
+        instruction_counts.count_loops(loops, spec["calls"], spec["warm_up"])
+    print(json.dumps({"loops": [label for label, _ in loops], "rows": rows}))
+
+
+def child_arguments(options, only, floors, layout=0):
+    """The child's command line; each layout warms up a little longer."""
+    spec = {"only": only, "floors": floors, "calls": options.calls, "warm_up": options.warm_up + 37 * layout}
+    return ["--count-child", json.dumps(spec)]
+
+
+def count_rows(options, python):
+    """Instructions per call of every selected row and of its floor, counted
+    in the build that `python` runs: medians over the layouts."""
+    plan, figures = instruction_counts.count(
+        python, os.path.abspath(__file__),
+        lambda layout: child_arguments(options, options.only or "", True, layout),
+        options.calls, options.layouts,
+    )
+    per_loop = {tuple(label): values for label, values in figures}
+    results = []
+    for row in plan["rows"]:
+        runs = per_loop[row["name"], "operation"]
+        floor_runs = per_loop[row["name"], "floor"]
+        results.append({
+            **row,
+            "ir": statistics.median(runs),
+            "floor_ir": statistics.median(floor_runs),
+            "own_ir": statistics.median(op - floor for op, floor in zip(runs, floor_runs)),
+            "ir_runs": runs,
+            "floor_ir_runs": floor_runs,
+        })
+    return {
+        "kind": "instructions",
+        "machine": machine(),
+        "python": python,
+        "options": {
+            "calls": options.calls, "warm_up": options.warm_up, "layouts": options.layouts, "only": options.only,
+        },
+        "results": results,
+    }
+
+
+def print_counts(report):
+    print(f"instructions per call ({report['python']}), median of {report['options']['layouts']} layouts")
+    print(f"{'operation':38} {'Ir':>9} {'spread':>7} {'floor Ir':>9} {'own Ir':>9} {'×floor':>7}  floor")
+    for row in report["results"]:
+        spread = max(row["ir_runs"]) - min(row["ir_runs"])
+        print(
+            f"{row['name']:38} {row['ir']:9.1f} {spread:7.1f} {row['floor_ir']:9.1f} {row['own_ir']:9.1f} "
+            f"{row['ir'] / row['floor_ir']:7.2f}  {row['floor']}"
+        )
+
+
+def compare_counts(old, new):
+    """Two counted builds side by side: the whole call, and the own work (the
+    call less its floor), each with new/old. "spread" is the larger of the
+    two rows' spreads over the layouts: a difference within it may be where
+    objects landed rather than what the code does."""
+    before = {row["name"]: row for row in old["results"]}
+    print(f"\nold: {old['python']}\nnew: {new['python']}")
+    print(
+        f"{'operation':38} {'old Ir':>9} {'new Ir':>9} {'n/o':>6} {'spread':>7} "
+        f"{'old own':>9} {'new own':>9} {'own n/o':>7}"
+    )
+    for row in new["results"]:
+        was = before.get(row["name"])
+        if was is None:
+            print(f"{row['name']:38} {'-':>9} {row['ir']:9.1f}")
+            continue
+        spread = max(max(r["ir_runs"]) - min(r["ir_runs"]) for r in (row, was))
+        own_ratio = row["own_ir"] / was["own_ir"] if was["own_ir"] > 0 else float("nan")
+        print(
+            f"{row['name']:38} {was['ir']:9.1f} {row['ir']:9.1f} {row['ir'] / was['ir']:6.3f} {spread:7.1f} "
+            f"{was['own_ir']:9.1f} {row['own_ir']:9.1f} {own_ratio:7.3f}"
+        )
+
+
+def the_row(pattern):
+    """The one row named by `pattern` (its exact name, or a regex matching only it)."""
+    names = [case[0] for case in PYTHON_CASES] + [case[0] for case in NATIVE_CASES]
+    if pattern in names:
+        return pattern
+    matching = [name for name in names if re.search(pattern, name)]
+    if len(matching) != 1:
+        sys.exit(f"--annotate {pattern!r} must name one row; it matches {matching or 'none'}")
+    return matching[0]
+
+
+def annotate(options):
+    """Per-function instructions per call of one row, in this build (and in
+    the --against build beside it, sorted by the difference)."""
+    row = the_row(options.annotate)
+    only = "^" + re.escape(row) + "$"
+    symbols = instruction_counts.Symbols(options.symbols or [])
+    builds = [options.python] + ([options.against] if options.against else [])
+    tables = []
+    for python in builds:
+        _, table = instruction_counts.attribute(
+            python, os.path.abspath(__file__), child_arguments(options, only, False), options.calls, symbols
+        )
+        tables.append(table)
+    print(f"{row}: instructions per call by object")
+    print_by_object(tables, builds)
+    print(f"\n{row}: instructions per call by function (self cost)")
+    if len(tables) == 1:
+        table = tables[0]
+        print(f"{'Ir':>9}  function [object]   ({builds[0]})")
+        for key, value in sorted(table.items(), key=lambda item: -abs(item[1]))[: options.top]:
+            if abs(value) >= 0.05:
+                print(f"{value:9.1f}  {key[1]} [{key[0]}]")
+        print(f"{sum(table.values()):9.1f}  total")
+        return
+    new, old = tables
+    print(f"old: {builds[1]}\nnew: {builds[0]}")
+    print(f"{'old Ir':>9} {'new Ir':>9} {'new-old':>9}  function [object]")
+    keys = sorted(set(old) | set(new), key=lambda key: -abs(new.get(key, 0) - old.get(key, 0)))
+    for key in keys[: options.top]:
+        was, now = old.get(key, 0.0), new.get(key, 0.0)
+        if abs(now - was) >= 0.05:
+            print(f"{was:9.1f} {now:9.1f} {now - was:+9.1f}  {key[1]} [{key[0]}]")
+    print(f"{sum(old.values()):9.1f} {sum(new.values()):9.1f} {sum(new.values()) - sum(old.values()):+9.1f}  total")
+
+
+def print_by_object(tables, builds):
+    """The per-function table summed per object (the module, libpython, libc...)."""
+    sums = []
+    for table in tables:
+        by_object = defaultdict(float)
+        for (obj, _), value in table.items():
+            by_object[obj] += value
+        sums.append(by_object)
+    objects = sorted(set().union(*sums), key=lambda obj: -max(abs(s.get(obj, 0)) for s in sums))
+    print("".join(f"{'build ' + str(i + 1):>10}" for i in range(len(builds))) + "  object")
+    for obj in objects:
+        if max(abs(s.get(obj, 0)) for s in sums) >= 0.05:
+            print("".join(f"{s.get(obj, 0.0):10.1f}" for s in sums) + f"  {obj}")
+    for i, python in enumerate(builds):
+        print(f"build {i + 1}: {python}")
+
+
+def counting(options):
+    instruction_counts.ensure_valgrind()
+    if options.annotate:
+        annotate(options)
+        return
+    report = count_rows(options, options.python)
+    print_counts(report)
+    if options.json:
+        save(report, options.json)
+    if options.against:
+        old = count_rows(options, options.against)
+        print()
+        print_counts(old)
+        compare_counts(old, report)
+    elif options.compare:
+        compare_any(load(options.compare[0]), report)
+
+
+def compare_any(old, new):
+    if old.get("kind") != new.get("kind"):
+        sys.exit("--compare: one run is of instruction counts, the other of times")
+    (compare_counts if new.get("kind") == "instructions" else compare)(old, new)
+
+
+def save(report, path):
+    with open(path, "w", encoding="utf-8") as file:
+        json.dump(report, file, indent=1)
+        file.write("\n")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer, shorter repeats")
@@ -338,11 +541,36 @@ def main():
         "--compare", nargs="+", metavar="JSON",
         help="OLD: run, then compare with OLD; OLD NEW: compare two saved runs without running",
     )
+    counts = parser.add_argument_group("instruction counts (callgrind)")
+    counts.add_argument("--count", action="store_true", help="count instructions per call instead of timing")
+    counts.add_argument(
+        "--python", metavar="PATH", default=sys.executable,
+        help="count the build this interpreter runs (default: this one)",
+    )
+    counts.add_argument("--against", metavar="PATH", help="also count the build of this interpreter, and compare")
+    counts.add_argument("--annotate", metavar="ROW", help="instructions per call of one row, by function")
+    counts.add_argument("--top", type=int, default=40, help="functions listed by --annotate (default 40)")
+    counts.add_argument(
+        "--symbols", metavar="DIR", action="append",
+        help="folder holding unstripped builds of the module, to name its functions (build/ is searched)",
+    )
+    counts.add_argument("--calls", type=int, default=1000, help="counted iterations per row (default 1000)")
+    counts.add_argument("--warm-up", type=int, default=200, help="iterations before counting (default 200)")
+    counts.add_argument(
+        "--layouts", type=int, default=3, help="memory layouts counted, median kept (default 3)"
+    )
+    parser.add_argument("--count-child", help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.count_child:
+        count_child(json.loads(options.count_child))
+        return
     if options.compare and len(options.compare) > 2:
         parser.error("--compare takes OLD or OLD NEW")
     if options.compare and len(options.compare) == 2:
-        compare(load(options.compare[0]), load(options.compare[1]))
+        compare_any(load(options.compare[0]), load(options.compare[1]))
+        return
+    if options.count or options.annotate:
+        counting(options)
         return
     options.repeats = options.repeats or (3 if options.quick else 11)
     options.budget = options.budget or (0.01 if options.quick else 0.02)
@@ -358,11 +586,9 @@ def main():
     if options.runs > 1:
         print_table(report["results"])
     if options.json:
-        with open(options.json, "w", encoding="utf-8") as file:
-            json.dump(report, file, indent=1)
-            file.write("\n")
+        save(report, options.json)
     if options.compare:
-        compare(load(options.compare[0]), report)
+        compare_any(load(options.compare[0]), report)
 
 
 if __name__ == "__main__":

@@ -66,6 +66,43 @@ def test_source_size_is_read_through_properties(target, log):
     assert log[0][2] == (0, 0, 5, -7)
 
 
+def test_a_source_rectangle_the_back_end_keeps_stays_as_it_was_given(target, source, log):
+    other = LmRenderTexture(LmVector2(3.0, 5.0))
+    for drawn in (source, other, source):
+        target.fast_blit(drawn, (0, 0, 1, 1))
+    kept = [call[2] for call in log if call[0] == "c_draw_texture_rec"]
+    assert kept == [(0, 0, 16.0, -8.0), (0, 0, 3.0, -5.0), (0, 0, 16.0, -8.0)]
+
+
+class Width:
+    """A width whose release is seen, and draws into a rectangle itself."""
+
+    released = []
+
+    def __init__(self, target, source):
+        self.target, self.source = target, source
+
+    def __del__(self):
+        self.target.fast_blit(self.source, (0, 0, 1, 1))
+        Width.released.append(self)
+
+
+def test_a_rect_draw_keeps_no_size_alive_and_may_run_one_as_it_lets_go(target, source):
+    """With nothing logged, the source rectangle is used again; the sizes it
+    carried go when the draw ends, and the draw their release makes needs a
+    rectangle while the first one is being emptied."""
+    sized = type("Sized", (LmRenderTexture,), {"width": property(lambda self: Width(target, source))})(
+        LmVector2(16.0, 8.0))
+    Width.released.clear()
+    with standin.quiet():
+        for _ in range(3):
+            target.fast_blit(sized, (0, 0, 1, 1))
+            assert len(Width.released) == 1
+            Width.released.clear()
+    target.fast_blit(source, (0, 0, 1, 1))
+    assert standin.calls[-1][2] == (0, 0, 16.0, -8.0)
+
+
 @pytest.mark.parametrize("method", ["blit", "fast_blit"])
 @pytest.mark.parametrize("dest", [(), (1,), (1, 2, 3), (1, 2, 3, 4, 5)])
 def test_bad_dest_length(target, source, log, method, dest):

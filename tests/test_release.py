@@ -4,6 +4,7 @@ becomes of errors raised while an object dies."""
 import ctypes
 import gc
 import sys
+import types
 import weakref
 
 import pytest
@@ -11,6 +12,7 @@ from conftest import break_collaborator, entries, run_python
 
 import lumo_standin
 from lumo_standin import rl
+from lumo_ui.fast.lmrendertex import lm_render_tex
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
@@ -297,6 +299,51 @@ def test_the_handled_exception_survives(log, failure):
         del target
         assert sys.exc_info()[1] is outer
     assert lumo_standin.names() == ["is_window_ready", "unload_render_texture"]
+
+
+# ---- the binding, read at every call -----------------------------------------------
+
+# How each of the binding's functions comes to be called.
+BINDING_USES = {
+    "load_render_texture": lambda: LmRenderTexture(LmVector2(8.0, 4.0)).kill(),
+    "unload_render_texture": lambda: make().kill(),
+    "is_window_ready": make,  # and dropped
+}
+
+
+@pytest.mark.parametrize("name", BINDING_USES)
+def test_a_function_replaced_in_the_binding_is_the_one_called_next(monkeypatch, log, name):
+    BINDING_USES[name]()
+    original, calls = getattr(rl, name), []
+    monkeypatch.setattr(rl, name, lambda *args: calls.append(args) or original(*args))
+    BINDING_USES[name]()
+    assert len(calls) == 1
+
+
+def recording_binding(seen):
+    """A stand-in of rl whose functions note their names in `seen`."""
+    def noting(name):
+        function = getattr(rl, name)
+        return lambda *args: seen.append(name) or function(*args)
+
+    return types.SimpleNamespace(**{name: noting(name) for name in BINDING_USES})
+
+
+def module_serving_rl(binding):
+    """A module whose `rl` comes from its __getattr__, not its namespace."""
+    module = types.ModuleType("lazy")
+    module.__getattr__ = lambda name: binding if name == "rl" else None
+    return module
+
+
+@pytest.mark.parametrize("md", [module_serving_rl, lambda binding: types.SimpleNamespace(rl=binding)],
+                         ids=["module __getattr__", "plain object"])
+def test_md_replaced_after_use_is_the_one_read(monkeypatch, log, md):
+    make().kill()
+    seen = []
+    monkeypatch.setattr(lm_render_tex, "md", md(recording_binding(seen)))
+    make()
+    assert seen == ["load_render_texture", "is_window_ready", "unload_render_texture"]
 
 
 # ---- resurrection ---------------------------------------------------------------

@@ -1,6 +1,7 @@
 """The render target object: constructors, native accessor, properties,
 garbage-collector support, and the record as a sibling module reads it."""
 
+import functools
 import gc
 
 import pytest
@@ -61,6 +62,41 @@ def test_constructor_refuses_bad_arguments_before_loading(args, kwargs, error, m
         LmRenderTexture(*args, **kwargs)
     assert str(excinfo.value) == message
     assert entries(excinfo) == ["__init__"]
+    assert log == []
+
+
+class Layer(LmRenderTexture):
+    """A subclass with a constructor of its own."""
+
+    def __init__(self, width, height):
+        self.made_by_layer = True
+        super().__init__(LmVector2(width, height))
+
+
+@pytest.mark.parametrize("make", [
+    lambda size: LmRenderTexture(*[size]),
+    lambda size: LmRenderTexture(**{"size": size}),
+    lambda size: type.__call__(LmRenderTexture, size),
+    lambda size: functools.partial(LmRenderTexture)(size),
+], ids=["star", "double star", "type call", "partial"])
+def test_every_call_form_constructs_alike(make, log):
+    size = LmVector2(6, 2)
+    made = make(size)
+    assert type(made) is LmRenderTexture and made.size is size and made.loaded
+    assert log == [("load_render_texture", 6, 2)]
+
+
+def test_a_subclass_constructs_through_its_own_init(log):
+    layer = Layer(4, 3)
+    assert layer.made_by_layer and layer.loaded and layer.width == 4
+    assert log == [("load_render_texture", 4, 3)]
+
+
+def test_keywords_that_are_not_strings_are_refused_by_the_interpreter(log):
+    # The constructor is a vectorcall, like the methods: the interpreter
+    # refuses such keywords in its own words before the call is made.
+    with pytest.raises(TypeError, match="^keywords must be strings$"):
+        LmRenderTexture(LmVector2(), **{1: 2})
     assert log == []
 
 

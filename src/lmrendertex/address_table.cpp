@@ -53,9 +53,8 @@ bool AddressTable::grow_to_fit(std::size_t entries) noexcept {
   return true;
 }
 
-bool AddressTable::reserve() noexcept {
-  std::size_t needed = count_ + reserved_ + 1;
-  if (!fits(needed) && !grow_to_fit(needed)) return false;
+bool AddressTable::grow_and_reserve() noexcept {
+  if (!grow_to_fit(count_ + reserved_ + 1)) return false;
   ++reserved_;
   return true;
 }
@@ -63,7 +62,7 @@ bool AddressTable::reserve() noexcept {
 void AddressTable::release() noexcept {
   assert(reserved_ > 0);
   --reserved_;
-  free_if_unused();
+  shrink_if_unused();
 }
 
 void AddressTable::insert(const void* key, std::uintptr_t value) noexcept {
@@ -76,8 +75,10 @@ void AddressTable::insert(const void* key, std::uintptr_t value) noexcept {
 }
 
 void AddressTable::erase(const void* key) noexcept {
-  Entry* entry = find(key);
-  if (entry == nullptr) return;
+  if (Entry* entry = find(key)) erase(entry);
+}
+
+void AddressTable::erase(Entry* entry) noexcept {
   // Backward-shift deletion: later entries of the probe run move up into
   // the hole unless their home lies after it, so no tombstones build up and
   // erasing never needs memory.
@@ -93,7 +94,7 @@ void AddressTable::erase(const void* key) noexcept {
   }
   slots_[hole] = Entry{nullptr, 0};
   --count_;
-  free_if_unused();
+  shrink_if_unused();
 }
 
 bool AddressTable::add(const void* key, std::uintptr_t value) noexcept {
@@ -103,8 +104,8 @@ bool AddressTable::add(const void* key, std::uintptr_t value) noexcept {
   return true;
 }
 
-void AddressTable::free_if_unused() noexcept {
-  if (count_ != 0 || reserved_ != 0 || slots_ == nullptr) return;
+void AddressTable::shrink_if_unused() noexcept {
+  if (count_ != 0 || reserved_ != 0 || capacity_ <= kSmallest) return;
   PyMem_RawFree(slots_);
   slots_ = nullptr;
   capacity_ = 0;

@@ -2,7 +2,7 @@
 // only when asked to make room. Bookkeeping that must not fail (erasing, and
 // inserting into room made beforehand) then cannot: running out of memory
 // surfaces as MemoryError at the `reserve` that precedes a change, before
-// anything observable happened.
+// anything observable happened. Erasing never allocates; it may free.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +26,11 @@ class AddressTable {
   // reservation permits one insert and is given up with `release`, used or
   // not, so that code run between a reservation and its insert (which may
   // reserve and insert on its own) cannot take the room away.
-  bool reserve() noexcept;
+  bool reserve() noexcept {
+    if (!fits(count_ + reserved_ + 1)) return grow_and_reserve();
+    ++reserved_;
+    return true;
+  }
   void release() noexcept;
 
   Entry* find(const void* key) const noexcept;
@@ -34,6 +38,8 @@ class AddressTable {
   void insert(const void* key, std::uintptr_t value) noexcept;
   // Erasing an absent key does nothing.
   void erase(const void* key) noexcept;
+  // Erases an entry `find` returned, without finding it again.
+  void erase(Entry* entry) noexcept;
 
   // reserve, insert, release; false with MemoryError set, changing nothing.
   bool add(const void* key, std::uintptr_t value) noexcept;
@@ -42,11 +48,14 @@ class AddressTable {
   std::size_t home(const void* key) const noexcept;
   bool fits(std::size_t entries) const noexcept { return entries * 2 <= capacity_; }
   bool grow_to_fit(std::size_t entries) noexcept;
-  void free_if_unused() noexcept;
+  bool grow_and_reserve() noexcept;
+  void shrink_if_unused() noexcept;
 
   // Open addressing with linear probing, at most half full; a null key marks
-  // a free slot. Storage goes when the table is empty and nothing is
-  // reserved, so an idle table holds no memory.
+  // a free slot. The smallest storage, once had, is kept: a table that
+  // empties and fills again (one target made and dropped after another)
+  // allocates nothing. Larger storage goes when the table is empty and
+  // nothing is reserved.
   Entry* slots_ = nullptr;
   std::size_t capacity_ = 0;  // zero or a power of two
   int shift_ = 64;            // 64 - log2(capacity_)

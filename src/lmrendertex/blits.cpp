@@ -35,6 +35,52 @@ bool draw_at_position(LmRenderTexture* source, PyObject* dest, int flip, PyObjec
   return succeeded(error);
 }
 
+// The source rectangle (0, 0, width, height) handed to the back-end. Making
+// and freeing a 4-tuple was the larger part of a rect draw's own work, so one
+// tuple is kept between draws and filled anew, as the interpreter's own
+// iterators (enumerate, zip) reuse their result tuples: only while nothing
+// but this code refers to it, so that no one can see it change. A draw run
+// from inside the back-end's call finds no spare and makes its own. Between
+// draws the spare holds None where the sizes were, keeping nothing alive.
+class SourceRect {
+ public:
+  // Takes the spare or makes a tuple; null with the error set.
+  static Ref fill(PyObject* width, PyObject* height) {
+    PyObject* rect = std::exchange(spare_, nullptr);
+    if (rect == nullptr) {
+      rect = PyTuple_New(4);
+      if (rect == nullptr) return {};
+      PyObject* zero = PyLong_FromLong(0);  // a cached small int: cannot fail
+      PyTuple_SET_ITEM(rect, 0, zero);
+      PyTuple_SET_ITEM(rect, 1, Py_NewRef(zero));
+      PyTuple_SET_ITEM(rect, 2, Py_NewRef(Py_None));
+      PyTuple_SET_ITEM(rect, 3, Py_NewRef(Py_None));
+    } else if (!PyObject_GC_IsTracked(rect)) {
+      PyObject_GC_Track(rect);  // the collector untracks a tuple of atoms
+    }
+    put(rect, 2, width);
+    put(rect, 3, height);
+    return Ref::steal(rect);
+  }
+
+  // Keeps `rect` as the spare unless someone else kept it too.
+  static void give_back(Ref rect) {
+    if (Py_REFCNT(rect.get()) != 1) return;
+    put(rect.get(), 2, Py_None);  // releasing the sizes may run code, even a draw
+    put(rect.get(), 3, Py_None);
+    if (spare_ == nullptr && Py_REFCNT(rect.get()) == 1) spare_ = rect.release();
+  }
+
+ private:
+  static void put(PyObject* rect, Py_ssize_t index, PyObject* item) {
+    PyObject* old = PyTuple_GET_ITEM(rect, index);
+    PyTuple_SET_ITEM(rect, index, Py_NewRef(item));
+    Py_DECREF(old);
+  }
+
+  static inline PyObject* spare_ = nullptr;
+};
+
 // The whole source into the dest rectangle; a negative source height mirrors.
 bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, PyObject* color,
                     const ErrorIndicator& error) {
@@ -42,11 +88,17 @@ bool draw_into_rect(LmRenderTexture* source, PyObject* dest, PyObject* height, P
   if (!texture) return false;
   Ref width = Ref::steal(read_width(as_object(source)));
   if (!width) return false;
-  Ref zero = Ref::steal(PyLong_FromLong(0));  // cached small int: no allocation
-  Ref source_rect = Ref::steal(PyTuple_Pack(4, zero.get(), zero.get(), width.get(), height));
+  Ref source_rect = SourceRect::fill(width.get(), height);
   if (!source_rect) return false;
   module_state.backend.c_draw_texture_rec(texture.get(), source_rect.get(), dest, color);
+  SourceRect::give_back(std::move(source_rect));
   return succeeded(error);
+}
+
+// -height as Python computes it; a float's negation is made directly.
+Ref negated(PyObject* height) {
+  if (PyFloat_CheckExact(height)) return Ref::steal(PyFloat_FromDouble(-PyFloat_AS_DOUBLE(height)));
+  return Ref::steal(PyNumber_Negative(height));
 }
 
 bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyObject* color,
@@ -61,7 +113,7 @@ bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyOb
       PyTuple_CheckExact(dest) && PyTuple_GET_SIZE(dest) == 2 &&
       (PyFloat_CheckExact(height.get()) || PyLong_CheckExact(height.get()));
   if (flip && !negation_unobservable) {
-    height = Ref::steal(PyNumber_Negative(height.get()));
+    height = negated(height.get());
     if (!height) return false;
   }
   // None has no len(); native callers are trusted with the tuple type but a
@@ -82,7 +134,8 @@ bool draw_render_texture(LmRenderTexture* source, PyObject* dest, int flip, PyOb
 // lumo_state.window.display.fast_blit_pro(texture, dest, flip, color), the
 // chain read afresh so a rebound lumo_state or window takes effect at once.
 bool draw_on_display(PyObject* texture, PyObject* dest, int flip, PyObject* color) {
-  Ref state = Ref::steal(lookup_global(names().lumo_state));
+  static NamespaceCache state_cache;
+  Ref state = Ref::steal(lookup_global(names().lumo_state, state_cache));
   if (!state) return false;
   Ref window = Ref::steal(PyObject_GetAttr(state.get(), names().window));
   if (!window) return false;

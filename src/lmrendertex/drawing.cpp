@@ -97,7 +97,8 @@ PyObject* call_color_method(const ColorMethod& m, PyObject* self, PyObject* cons
 bool alpha_blend_mode(int* out) {
   Ref rl = raylib_binding();
   if (!rl) return false;
-  Ref blend_modes = Ref::steal(PyObject_GetAttr(rl.get(), names().BlendMode));
+  static NamespaceCache blend_modes_cache;
+  Ref blend_modes = Ref::steal(binding_attribute(rl.get(), names().BlendMode, blend_modes_cache));
   if (!blend_modes) return false;
   Ref alpha = Ref::steal(PyObject_GetAttr(blend_modes.get(), names().BLEND_ALPHA));
   return alpha && as_int32(alpha.get(), out);

@@ -26,18 +26,18 @@ PyObject* handle_of(const AddressTable::Entry* entry) {
 
 void take_back(PyObject* handle) {
   AddressTable::Entry* entry = holders.find(handle);
-  if (--entry->value == 0) holders.erase(handle);
+  if (--entry->value == 0) holders.erase(entry);
 }
 
-// Inserts only into the room of the Room the calling operation holds: at
-// most one entry in each table, after taking the old one back.
-void count(LmRenderTexture* self, PyObject* wanted) {
-  AddressTable::Entry* entry = counted_under.find(self);
+// Moves the record from `entry` (what it is counted under, or null) to
+// `wanted`. Inserts only into the room of the Room the calling operation
+// holds: at most one entry in each table, after taking the old one back.
+[[gnu::noinline]] void recount(LmRenderTexture* self, AddressTable::Entry* entry,
+                               PyObject* wanted) {
   PyObject* current = handle_of(entry);
-  if (wanted == current) return;
   if (current != nullptr) take_back(current);
   if (wanted == nullptr) {
-    counted_under.erase(self);
+    counted_under.erase(entry);
     return;
   }
   if (AddressTable::Entry* held = holders.find(wanted)) {
@@ -51,6 +51,13 @@ void count(LmRenderTexture* self, PyObject* wanted) {
   } else {
     counted_under.insert(self, value);
   }
+}
+
+// Most calls change nothing (a flag set to what it was, a record that was
+// never counted): that case stays a lookup where it is called.
+inline void count(LmRenderTexture* self, PyObject* wanted) {
+  AddressTable::Entry* entry = counted_under.find(self);
+  if (wanted != handle_of(entry)) recount(self, entry, wanted);
 }
 
 }  // namespace

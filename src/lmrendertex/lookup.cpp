@@ -21,6 +21,82 @@ PyObject* lookup_global(PyObject* name) {
   return PyErr_Occurred() ? nullptr : lookup_builtin(name);
 }
 
+namespace {
+
+// Bumped by every change of a watched namespace (and by its destruction), so
+// that every remembered entry is forgotten before the change is made.
+unsigned long namespace_generation = 1;
+
+int namespace_changed(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+  ++namespace_generation;
+  return 0;
+}
+
+// Watches `dict`; false when no watcher slot is free (entries are then read
+// every time). The watcher is added at the first use.
+bool watch(PyObject* dict) {
+  static int watcher = -2;  // -2: not tried yet, -1: none to be had
+  if (watcher == -2) {
+    watcher = PyDict_AddWatcher(namespace_changed);
+    if (watcher < 0) PyErr_Clear();
+  }
+  if (watcher < 0) return false;
+  if (PyDict_Watch(watcher, dict) == 0) return true;
+  PyErr_Clear();
+  return false;
+}
+
+// dict[name] as a borrowed reference, through `cache`; null when absent, with
+// an error set only when reading failed. A remembered entry is still the
+// namespace's own: the watcher runs before any change to a watched dict, and
+// before its destruction (so a later dict at the same address matches no
+// cache).
+PyObject* namespace_entry(PyObject* dict, PyObject* name, NamespaceCache& cache) {
+  if (cache.dict == dict && cache.generation == namespace_generation) return cache.value;
+  PyObject* value = PyDict_GetItemWithError(dict, name);
+  if (value != nullptr && watch(dict)) cache = {dict, value, namespace_generation};
+  return value;
+}
+
+// The namespace entry standing for the attribute of a plain module (see
+// binding_attribute), borrowed; null when the object is not one or its
+// namespace has no such entry, with an error set only when reading failed.
+PyObject* module_entry(PyObject* object, PyObject* name, NamespaceCache& cache) {
+  if (!PyModule_CheckExact(object)) return nullptr;
+  return namespace_entry(PyModule_GetDict(object), name, cache);
+}
+
+}  // namespace
+
+PyObject* lookup_global(PyObject* name, NamespaceCache& cache) {
+  PyObject* value = namespace_entry(module_state.dict, name, cache);
+  if (value != nullptr) return Py_NewRef(value);
+  return PyErr_Occurred() ? nullptr : lookup_builtin(name);
+}
+
+PyObject* binding_attribute(PyObject* binding, PyObject* name, NamespaceCache& cache) {
+  if (PyObject* entry = module_entry(binding, name, cache)) return Py_NewRef(entry);
+  if (PyModule_CheckExact(binding) && PyErr_Occurred()) return nullptr;
+  return PyObject_GetAttr(binding, name);
+}
+
+PyObject* call_binding(PyObject* name, NamespaceCache& cache, PyObject** args, Py_ssize_t nargs) {
+  if (PyObject* entry = module_entry(args[0], name, cache)) {
+    Ref function = Ref::own(entry);  // the call may take it out of the namespace
+    return PyObject_Vectorcall(function.get(), args + 1,
+                               (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+  }
+  if (PyModule_CheckExact(args[0]) && PyErr_Occurred()) return nullptr;
+  return PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+Ref raylib_binding() {
+  static NamespaceCache md_cache, rl_cache;
+  Ref md = Ref::steal(lookup_global(names().md, md_cache));
+  if (!md) return md;
+  return Ref::steal(binding_attribute(md.get(), names().rl, rl_cache));
+}
+
 int optional_attribute(PyObject* object, PyObject* name, Ref& value) {
   value = Ref::steal(PyObject_GetAttr(object, name));
   if (value) return 1;
@@ -67,12 +143,6 @@ PyObject* get_attribute(PyObject* object, PyObject* name, GetterCache& cache) {
   // Only after a success: the lookup below must not meet a pending error.
   if (value != nullptr) remember_getter(type, name, cache);
   return value;
-}
-
-Ref raylib_binding() {
-  Ref md = Ref::steal(lookup_global(names().md));
-  if (!md) return md;
-  return Ref::steal(PyObject_GetAttr(md.get(), names().rl));
 }
 
 Dispatch call_override(LmRenderTexture* self, int skip_dispatch, MethodId method,

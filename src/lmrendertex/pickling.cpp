@@ -31,8 +31,8 @@ bool instance_dict(PyObject* self, Ref& dict) {
 
 Ref reduce_value(PyObject* self) {
   LmRenderTexture* record = as_record(self);
-  Ref state = Ref::steal(PyTuple_Pack(kStateFields, record->loaded ? Py_True : Py_False,
-                                      record->render_texture, record->size));
+  static_assert(kStateFields == 3, "the fields of the state tuple");
+  Ref state = new_tuple(record->loaded ? Py_True : Py_False, record->render_texture, record->size);
   if (!state) return {};
   Ref dict;
   if (!instance_dict(self, dict)) return {};
@@ -47,21 +47,21 @@ Ref reduce_value(PyObject* self) {
   PyObject* size = PyTuple_GET_ITEM(state.get(), 2);
   bool use_setstate = has_dict || render_texture != Py_None || size != Py_None;
   if (has_dict) {
-    state = Ref::steal(PyTuple_Pack(4, PyTuple_GET_ITEM(state.get(), 0), render_texture, size,
-                                    dict.get()));
+    state = new_tuple(PyTuple_GET_ITEM(state.get(), 0), render_texture, size, dict.get());
     if (!state) return {};
   }
-  Ref unpickle = Ref::steal(lookup_global(method_name(MethodId::unpickle)));
+  static NamespaceCache unpickle_cache;
+  Ref unpickle = Ref::steal(lookup_global(method_name(MethodId::unpickle), unpickle_cache));
   if (!unpickle) return {};
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
   if (use_setstate) {
-    Ref arguments = Ref::steal(PyTuple_Pack(3, type, module_state.checksum, Py_None));
+    Ref arguments = new_tuple(type, module_state.checksum, Py_None);
     if (!arguments) return {};
-    return Ref::steal(PyTuple_Pack(3, unpickle.get(), arguments.get(), state.get()));
+    return new_tuple(unpickle.get(), arguments.get(), state.get());
   }
-  Ref arguments = Ref::steal(PyTuple_Pack(3, type, module_state.checksum, state.get()));
+  Ref arguments = new_tuple(type, module_state.checksum, state.get());
   if (!arguments) return {};
-  return Ref::steal(PyTuple_Pack(2, unpickle.get(), arguments.get()));
+  return new_tuple(unpickle.get(), arguments.get());
 }
 
 // ---- set-state routine ----
@@ -177,8 +177,13 @@ void raise_incompatible_checksum(long long checksum) {
 }
 
 // LmRenderTexture.__new__(type): the interpreter's own wrapper refuses a type
-// that is not LmRenderTexture or a subtype, in its own words.
+// that is not LmRenderTexture or a subtype, in its own words. For the type
+// itself the wrapper's checks pass and it allocates, so that is done
+// directly (the type's attributes cannot be replaced).
 Ref allocate_via_new(PyObject* type) {
+  if (type == reinterpret_cast<PyObject*>(&RenderTextureType)) {
+    return Ref::steal(as_object(allocate(&RenderTextureType)));
+  }
   Ref new_method = Ref::steal(
       PyObject_GetAttr(reinterpret_cast<PyObject*>(&RenderTextureType), names().dunder_new));
   if (!new_method) return {};

@@ -41,6 +41,18 @@ class Ref {
   PyObject* ptr_ = nullptr;
 };
 
+// A new tuple holding the given items (each gets a reference); empty with
+// MemoryError set when it cannot be made. PyTuple_Pack does the same through
+// a variable argument list, which costs more than the tuple itself.
+template <typename... Items>
+Ref new_tuple(Items*... items) {
+  PyObject* tuple = PyTuple_New(sizeof...(items));
+  if (tuple == nullptr) return Ref();
+  Py_ssize_t index = 0;
+  (PyTuple_SET_ITEM(tuple, index++, Py_NewRef(items)), ...);
+  return Ref::steal(tuple);
+}
+
 // Replaces an owned field, releasing the old value only after the new one is in
 // place (the release may run arbitrary code that reads the field).
 inline void replace_field(PyObject*& field, PyObject* new_value) {

@@ -25,8 +25,10 @@ bool unload(LmRenderTexture* self) {
   Ref rl = raylib_binding();
   if (!rl) return false;
   Ref handle = Ref::own(self->render_texture);
+  PyObject* args[] = {rl.get(), handle.get()};
+  static NamespaceCache unload_cache;
   return static_cast<bool>(
-      Ref::steal(PyObject_CallMethodOneArg(rl.get(), names().unload_render_texture, handle.get())));
+      Ref::steal(call_binding(names().unload_render_texture, unload_cache, args, 2)));
 }
 
 // A handle that another loaded target still holds stays loaded for it.
@@ -51,16 +53,22 @@ bool run_kill(LmRenderTexture* self, int skip_dispatch) {
 int window_ready() {
   Ref rl = raylib_binding();
   if (!rl) return -1;
-  Ref ready = Ref::steal(PyObject_CallMethodNoArgs(rl.get(), names().is_window_ready));
+  PyObject* args[] = {rl.get()};
+  static NamespaceCache ready_cache;
+  Ref ready = Ref::steal(call_binding(names().is_window_ready, ready_cache, args, 1));
   return ready ? truth(ready.get()) : -1;
 }
 
 // Unloads a still-loaded object while the window exists. False with the
 // error set when any step raised.
 bool release_gpu_resource(PyObject* self) {
-  Ref render_texture;  // hasattr(self, "render_texture")
-  int present = optional_attribute(self, names().render_texture, render_texture);
-  if (present <= 0) return present == 0;
+  if (!Py_IS_TYPE(self, &RenderTextureType)) {
+    // hasattr(self, "render_texture"): a subclass may hide the property. The
+    // type's own getter always succeeds, so its instances skip the lookup.
+    Ref render_texture;
+    int present = optional_attribute(self, names().render_texture, render_texture);
+    if (present <= 0) return present == 0;
+  }
   if (!as_record(self)->loaded || holders::held_elsewhere(as_record(self))) return true;
   int ready = window_ready();
   if (ready <= 0) return ready == 0;

@@ -54,28 +54,35 @@ PyObject* render_texture_new(PyTypeObject* type, PyObject*, PyObject*) {
   return as_object(allocate(type));
 }
 
-// int() of a size component: an exact int as it is, anything else converted.
+// int() of a size component: an exact int as it is, a float truncated as
+// int() truncates it (same result, same errors), anything else converted.
 Ref integer_of(PyObject* value) {
-  return PyLong_CheckExact(value) ? Ref::own(value) : Ref::steal(PyNumber_Long(value));
+  if (PyLong_CheckExact(value)) return Ref::own(value);
+  if (PyFloat_CheckExact(value)) return Ref::steal(PyLong_FromDouble(PyFloat_AS_DOUBLE(value)));
+  return Ref::steal(PyNumber_Long(value));
 }
 
-Ref integer_attribute(PyObject* object, PyObject* name) {
-  Ref value = Ref::steal(PyObject_GetAttr(object, name));
+// size.x or size.y as ordinary attribute access reads it; the vector type's
+// getter is called without the generic lookup while the type is unchanged.
+Ref integer_attribute(PyObject* object, PyObject* name, GetterCache& cache) {
+  Ref value = Ref::steal(get_attribute(object, name, cache));
   return value ? integer_of(value.get()) : std::move(value);
 }
+
+GetterCache size_x_cache, size_y_cache;
 
 // Asks the raylib binding for a target of `size` and stores it. Nothing is
 // written unless every step before the store succeeded.
 bool load(LmRenderTexture* self, PyObject* size) {
   Ref rl = raylib_binding();
   if (!rl) return false;
-  Ref width = integer_attribute(size, names().x);
+  Ref width = integer_attribute(size, names().x, size_x_cache);
   if (!width) return false;
-  Ref height = integer_attribute(size, names().y);
+  Ref height = integer_attribute(size, names().y, size_y_cache);
   if (!height) return false;
   PyObject* args[] = {rl.get(), width.get(), height.get()};
-  Ref handle = Ref::steal(PyObject_VectorcallMethod(
-      names().load_render_texture, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  static NamespaceCache load_cache;
+  Ref handle = Ref::steal(call_binding(names().load_render_texture, load_cache, args, 3));
   if (!handle) return false;
   holders::Room room(1, handle.get());
   if (!room) return false;
@@ -108,19 +115,52 @@ bool adopt(LmRenderTexture* self, PyObject* handle) {
   return true;
 }
 
+// __init__ once its argument is bound.
+bool init_with(LmRenderTexture* self, PyObject* size) {
+  return check_argument_type(size, module_state.vector_type, false, "size") && load(self, size);
+}
+
 }  // namespace
 
 int render_texture_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   const Method& init = method(MethodId::init);
   PyObject* size;
-  if (bind_tuple_dict(init, args, kwargs, &size) &&
-      check_argument_type(size, module_state.vector_type, false, "size") &&
-      load(as_record(self), size)) {
-    return 0;
-  }
+  if (bind_tuple_dict(init, args, kwargs, &size) && init_with(as_record(self), size)) return 0;
   add_traceback(init);
   return -1;
 }
+
+namespace {
+
+PyObject* construct(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) {
+  Ref self = Ref::steal(as_object(allocate(type)));
+  if (!self) return nullptr;
+  const Method& init = method(MethodId::init);
+  PyObject* size;
+  if (bind(init, args, nargs, kwnames, &size) && init_with(as_record(self.get()), size)) {
+    return self.release();
+  }
+  add_traceback(init);
+  return nullptr;
+}
+
+// LmRenderTexture(size) called as a vectorcall, without the interpreter's
+// generic type call (an argument tuple, then __new__ and __init__ through
+// their slots). The steps are the generic call's for this type, in its
+// order and under its recursion guard: allocation, then __init__'s binding
+// and load. Subclasses do not inherit the slot: their construction stays
+// the generic one, which runs their own __new__ and __init__.
+PyObject* render_texture_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
+                                    PyObject* kwnames) {
+  if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+  PyObject* self = construct(reinterpret_cast<PyTypeObject*>(type), args,
+                             PyVectorcall_NARGS(nargsf), kwnames);
+  Py_LeaveRecursiveCall();
+  return self;
+}
+
+}  // namespace
 
 namespace native {
 
@@ -175,13 +215,18 @@ struct DerivedProperty {
 
 GetterCache texture_cache, id_cache, depth_cache, width_cache, height_cache;
 
-PyObject* get_derived(PyObject* self, void* closure) {
-  auto* property = static_cast<const DerivedProperty*>(closure);
+// Where the property is known (the draws' reads of width and height), the
+// compiler folds its description away.
+inline PyObject* derived_value(PyObject* self, const DerivedProperty& property) {
   // Held for the lookup, which may run code that replaces the field.
-  Ref owner = Ref::own(as_record(self)->*(property->field));
-  PyObject* value = get_attribute(owner.get(), names().*(property->attribute), *property->cache);
-  if (value == nullptr) add_traceback(property->traceback_name, line::kProperty);
+  Ref owner = Ref::own(as_record(self)->*(property.field));
+  PyObject* value = get_attribute(owner.get(), names().*(property.attribute), *property.cache);
+  if (value == nullptr) add_traceback(property.traceback_name, line::kProperty);
   return value;
+}
+
+PyObject* get_derived(PyObject* self, void* closure) {
+  return derived_value(self, *static_cast<const DerivedProperty*>(closure));
 }
 
 const DerivedProperty kTexture{&LmRenderTexture::render_texture, &Names::texture,
@@ -245,12 +290,12 @@ void* closure_of(const DerivedProperty& property) {
 }  // namespace
 
 PyObject* read_width(PyObject* source) {
-  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kWidth))
+  return Py_IS_TYPE(source, &RenderTextureType) ? derived_value(source, kWidth)
                                                 : PyObject_GetAttr(source, names().width);
 }
 
 PyObject* read_height(PyObject* source) {
-  return Py_IS_TYPE(source, &RenderTextureType) ? get_derived(source, closure_of(kHeight))
+  return Py_IS_TYPE(source, &RenderTextureType) ? derived_value(source, kHeight)
                                                 : PyObject_GetAttr(source, names().height);
 }
 
@@ -302,6 +347,7 @@ PyTypeObject make_render_texture_type() {
   type.tp_getset = properties;
   type.tp_init = render_texture_init;
   type.tp_new = render_texture_new;
+  type.tp_vectorcall = render_texture_vectorcall;
   return type;
 }
 

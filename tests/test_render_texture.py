@@ -92,10 +92,11 @@ def test_a_subclass_constructs_through_its_own_init(log):
     assert log == [("load_render_texture", 4, 3)]
 
 
-def test_keywords_that_are_not_strings_are_refused_by_the_interpreter(log):
-    # The constructor is a vectorcall, like the methods: the interpreter
-    # refuses such keywords in its own words before the call is made.
-    with pytest.raises(TypeError, match="^keywords must be strings$"):
+def test_keywords_that_are_not_strings_are_refused_in_the_constructors_words(log):
+    # The generic type call hands the keywords to __init__ as a dict, so the
+    # message names __init__ (a vectorcall constructor would lose that: the
+    # interpreter refuses such keywords first, in words of its own).
+    with pytest.raises(TypeError, match=r"^__init__\(\) keywords must be strings$"):
         LmRenderTexture(LmVector2(), **{1: 2})
     assert log == []
 

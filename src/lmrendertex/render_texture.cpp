@@ -115,52 +115,19 @@ bool adopt(LmRenderTexture* self, PyObject* handle) {
   return true;
 }
 
-// __init__ once its argument is bound.
-bool init_with(LmRenderTexture* self, PyObject* size) {
-  return check_argument_type(size, module_state.vector_type, false, "size") && load(self, size);
-}
-
 }  // namespace
 
 int render_texture_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   const Method& init = method(MethodId::init);
   PyObject* size;
-  if (bind_tuple_dict(init, args, kwargs, &size) && init_with(as_record(self), size)) return 0;
+  if (bind_tuple_dict(init, args, kwargs, &size) &&
+      check_argument_type(size, module_state.vector_type, false, "size") &&
+      load(as_record(self), size)) {
+    return 0;
+  }
   add_traceback(init);
   return -1;
 }
-
-namespace {
-
-PyObject* construct(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) {
-  Ref self = Ref::steal(as_object(allocate(type)));
-  if (!self) return nullptr;
-  const Method& init = method(MethodId::init);
-  PyObject* size;
-  if (bind(init, args, nargs, kwnames, &size) && init_with(as_record(self.get()), size)) {
-    return self.release();
-  }
-  add_traceback(init);
-  return nullptr;
-}
-
-// LmRenderTexture(size) called as a vectorcall, without the interpreter's
-// generic type call (an argument tuple, then __new__ and __init__ through
-// their slots). The steps are the generic call's for this type, in its
-// order and under its recursion guard: allocation, then __init__'s binding
-// and load. Subclasses do not inherit the slot: their construction stays
-// the generic one, which runs their own __new__ and __init__.
-PyObject* render_texture_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                                    PyObject* kwnames) {
-  if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
-  PyObject* self = construct(reinterpret_cast<PyTypeObject*>(type), args,
-                             PyVectorcall_NARGS(nargsf), kwnames);
-  Py_LeaveRecursiveCall();
-  return self;
-}
-
-}  // namespace
 
 namespace native {
 
@@ -347,7 +314,6 @@ PyTypeObject make_render_texture_type() {
   type.tp_getset = properties;
   type.tp_init = render_texture_init;
   type.tp_new = render_texture_new;
-  type.tp_vectorcall = render_texture_vectorcall;
   return type;
 }
 

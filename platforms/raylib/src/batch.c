@@ -11,16 +11,10 @@
 
 #include <limits.h>
 
-/* Vertices the active batch holds: 0 until measured in this window, -1
- * when it cannot be measured (the queue is then drawn every time). */
-static int batch_room;
+int batch_room;
 
-/* raylib has no count of what its batch holds, but
- * rlCheckRenderBatchLimit(n) draws the batch, and says so, when n more
- * vertices would not fit.  Asked with one vertex less than the batch holds,
- * that is exactly when at least one vertex is queued.  What the batch
- * holds is found by bisection on an empty batch, where a check that
- * overflows draws nothing. */
+/* What the batch holds (see draw_queued), found by bisection on an empty
+ * batch, where a check that overflows draws nothing. */
 static void
 measure_batch_room(void)
 {
@@ -49,18 +43,16 @@ batch_changed(void)
 }
 
 void
-draw_queued(void)
+draw_queue(void)
 {
     if (batch_room == 0) {
         measure_batch_room();  /* which draws the queue first */
         return;
     }
-    if (batch_room < 0 || rl.rlCheckRenderBatchLimit(batch_room - 1)) {
-        /* Leaves the batch as raylib's own flush does: the check keeps the
-         * last draw's texture as current, and that may be the texture
-         * about to be freed. */
-        rl.rlDrawRenderBatchActive();
-    }
+    /* Leaves the batch as raylib's own flush does: the check that drew the
+     * queue keeps the last draw's texture as current, and that may be the
+     * texture about to be freed. */
+    rl.rlDrawRenderBatchActive();
 }
 
 void

@@ -95,7 +95,25 @@ int read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what);
 
 /* ---- queued draws (batch.c); the window must be open, on its thread ---- */
 
-void draw_queued(void);     /* draws what raylib has queued, if anything */
+/* Vertices raylib's active batch holds: 0 until measured in this window,
+ * -1 when it cannot be measured (the queue is then drawn every time). */
+extern int batch_room;
+void draw_queue(void);
+
+/* Draws what raylib has queued, if anything.  raylib has no count of what
+ * its batch holds, but rlCheckRenderBatchLimit(n) draws the batch, and
+ * says so, when n more vertices would not fit: asked with one vertex less
+ * than the batch holds, exactly when a vertex is queued.  This runs before
+ * every clear, so the usual case, nothing queued, is one call. */
+static inline void
+draw_queued(void)
+{
+    if (batch_room > 0 && !rl.rlCheckRenderBatchLimit(batch_room - 1)) {
+        return;
+    }
+    draw_queue();
+}
+
 void finish_drawing(void);  /* the same, then waits for GL: before a read */
 void batch_changed(void);   /* a new window or batch: what it holds is unknown */
 void bind_again(unsigned int framebuffer, unsigned int freed);

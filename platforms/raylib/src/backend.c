@@ -37,6 +37,7 @@ c_clear_background(PyObject *color)
     if (read_color(color, &c, RL_BLANK) < 0 || platform_guard() < 0) {
         return;
     }
+    draw_queued();  /* a clear is not queued: earlier draws would land on it */
     rl.ClearBackground(c);
 }
 
@@ -50,7 +51,7 @@ c_draw_texture_rec(PyObject *texture, PyObject *source, PyObject *dest, PyObject
         read_floats(source, s, 4, "the source rectangle") < 0 ||
         read_floats(dest, d, 4, "the destination rectangle") < 0 ||
         read_color(color, &tint, RL_WHITE) < 0 || platform_guard() < 0 ||
-        check_texture(texture, &tex) < 0) {
+        check_source(texture, &tex, SOURCE) < 0) {
         return;
     }
     rl.DrawTexturePro(tex, (RlRectangle){s[0], s[1], s[2], s[3]},
@@ -65,7 +66,7 @@ c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int f
     RlColor tint;
     if (read_texture(texture, &tex) < 0 || read_floats(position, p, 2, "the position") < 0 ||
         read_color(color, &tint, RL_WHITE) < 0 || platform_guard() < 0 ||
-        check_texture(texture, &tex) < 0) {
+        check_source(texture, &tex, SOURCE) < 0) {
         return;
     }
     draw_at(&tex, p[0], p[1], flip, tint);
@@ -121,7 +122,8 @@ c_draw_lmtexture_lmvec(PyObject *source, PyObject *position, PyObject *color, in
                      Py_TYPE(position)->tp_name);
         return;
     }
-    if (platform_guard() < 0 || check_handle(held, &handle) < 0) {
+    if (platform_guard() < 0 || check_handle(held, &handle, SOURCE) < 0 ||
+        check_not_drawn_into(&handle.texture) < 0) {
         return;
     }
     const LmVector2Object *p = (const LmVector2Object *)position;
@@ -136,10 +138,11 @@ begin_texture_mode(PyObject *handle, int skip_dispatch)
     (void)skip_dispatch;
     RlRenderTexture target;
     if (platform_guard() < 0 || read_render_texture(handle, &target) < 0 ||
-        check_handle(handle, &target) < 0) {
+        check_handle(handle, &target, TARGET) < 0) {
         return;
     }
     rl.BeginTextureMode(target);
+    drawing_into_begun(&target);
 }
 
 static void
@@ -155,6 +158,7 @@ end_texture_mode(int skip_dispatch)
     (void)skip_dispatch;
     if (platform_guard() == 0) {
         rl.EndTextureMode();
+        drawing_into_ended();
         if (deferred_unloads != 0) {
             platform_guard_slow();  /* out of texture mode: they can run now */
         }
@@ -201,7 +205,7 @@ display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     Py_ssize_t n = (PyTuple_Check(args[1]) || PyList_Check(args[1])) ? PySequence_Size(args[1]) : 0;
     float d[4];
     if (read_floats(args[1], d, n == 4 ? 4 : 2, "dest") < 0 || platform_guard() < 0 ||
-        check_texture(args[0], &tex) < 0) {
+        check_source(args[0], &tex, TEXTURE) < 0) {
         return NULL;
     }
     if (n == 4) {
@@ -219,6 +223,19 @@ py_begin_texture_mode(PyObject *self, PyObject *handle)
 {
     (void)self;
     begin_texture_mode(handle, 0);
+    if (PyErr_Occurred()) {
+        return NULL;
+    }
+    Py_RETURN_NONE;
+}
+
+/* end_texture_mode(), for the platform's rl: the back-end's own, which
+ * also forgets the target that its draws may not read. */
+PyObject *
+py_end_texture_mode(PyObject *self, PyObject *unused)
+{
+    (void)self, (void)unused;
+    end_texture_mode(0);
     if (PyErr_Occurred()) {
         return NULL;
     }
@@ -291,21 +308,35 @@ publish_capi(PyObject *module)
     return rc;
 }
 
+#define RAYLIB_FUNCTION(fn) {#fn, (void **)&rl.fn}
+
+static const struct {
+    const char *name;
+    void **slot;
+} raylib_functions[] = {
+    RAYLIB_FUNCTION(IsWindowReady),
+    RAYLIB_FUNCTION(BeginTextureMode),
+    RAYLIB_FUNCTION(EndTextureMode),
+    RAYLIB_FUNCTION(BeginBlendMode),
+    RAYLIB_FUNCTION(EndBlendMode),
+    RAYLIB_FUNCTION(ClearBackground),
+    RAYLIB_FUNCTION(DrawTexturePro),
+    RAYLIB_FUNCTION(UnloadRenderTexture),
+    RAYLIB_FUNCTION(rlGetActiveFramebuffer),
+    RAYLIB_FUNCTION(rlEnableFramebuffer),
+    RAYLIB_FUNCTION(rlDrawRenderBatchActive),
+    RAYLIB_FUNCTION(rlCheckRenderBatchLimit),
+    RAYLIB_FUNCTION(rlGetProcAddress),
+    RAYLIB_FUNCTION(glfwGetCurrentContext),
+};
+
 int
 backend_init(PyObject *module, PyObject *ffi, PyObject *lib)
 {
-    if (take_address(ffi, lib, "IsWindowReady", (void **)&rl.IsWindowReady) < 0 ||
-        take_address(ffi, lib, "BeginTextureMode", (void **)&rl.BeginTextureMode) < 0 ||
-        take_address(ffi, lib, "EndTextureMode", (void **)&rl.EndTextureMode) < 0 ||
-        take_address(ffi, lib, "BeginBlendMode", (void **)&rl.BeginBlendMode) < 0 ||
-        take_address(ffi, lib, "EndBlendMode", (void **)&rl.EndBlendMode) < 0 ||
-        take_address(ffi, lib, "ClearBackground", (void **)&rl.ClearBackground) < 0 ||
-        take_address(ffi, lib, "DrawTexturePro", (void **)&rl.DrawTexturePro) < 0 ||
-        take_address(ffi, lib, "UnloadRenderTexture", (void **)&rl.UnloadRenderTexture) < 0 ||
-        take_address(ffi, lib, "rlGetActiveFramebuffer", (void **)&rl.rlGetActiveFramebuffer) < 0 ||
-        take_address(ffi, lib, "rlDrawRenderBatchActive", (void **)&rl.rlDrawRenderBatchActive) < 0 ||
-        take_address(ffi, lib, "glfwGetCurrentContext", (void **)&rl.glfwGetCurrentContext) < 0) {
-        return -1;
+    for (size_t i = 0; i < sizeof raylib_functions / sizeof raylib_functions[0]; i++) {
+        if (take_address(ffi, lib, raylib_functions[i].name, raylib_functions[i].slot) < 0) {
+            return -1;
+        }
     }
     return publish_capi(module);
 }

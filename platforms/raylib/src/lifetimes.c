@@ -170,6 +170,8 @@ window_opened(void)
 {
     window_number++;
     window_thread = PyThread_get_thread_ident();
+    batch_changed();
+    drawing_into_ended();
 }
 
 /* Everything made in the window dies with it, deferred unloads included. */
@@ -179,6 +181,8 @@ window_gone(void)
     window_number++;
     window_thread = 0;
     deferred_unloads = 0;
+    batch_changed();
+    drawing_into_ended();
 }
 
 /* A window opened without telling the platform belongs to the thread whose
@@ -206,7 +210,7 @@ run_deferred(void)
     if (deferred_unloads == 0 || rl.rlGetActiveFramebuffer() != 0) {
         return;
     }
-    rl.rlDrawRenderBatchActive();  /* queued draws may still read these textures */
+    draw_queued();  /* queued draws may still read these textures */
     size_t n = deferred_unloads;
     deferred_unloads = 0;
     for (size_t i = 0; i < n; i++) {
@@ -235,6 +239,11 @@ platform_guard_slow(void)
 
 /* ---- liveness checks of the draws ---- */
 
+const char SOURCE[] = "the source render texture";
+const char TARGET[] = "the target render texture";
+const char TEXTURE[] = "the texture's render texture";
+const char HANDLE[] = "the render texture";
+
 static int
 check_alive(const Known *entry, const char *subject)
 {
@@ -250,14 +259,14 @@ check_alive(const Known *entry, const char *subject)
 }
 
 int
-check_handle(PyObject *handle, const RlRenderTexture *rt)
+check_handle(PyObject *handle, const RlRenderTexture *rt, const char *subject)
 {
     Known *entry = meet(handle, rt);
-    return entry == NULL ? -1 : check_alive(entry, "this RenderTexture");
+    return entry == NULL ? -1 : check_alive(entry, subject);
 }
 
 int
-check_texture(PyObject *texture, const RlTexture *tex)
+check_texture(PyObject *texture, const RlTexture *tex, const char *subject)
 {
     if (known_count == 0) {
         return 0;
@@ -266,7 +275,38 @@ check_texture(PyObject *texture, const RlTexture *tex)
     if (entry == NULL || entry->texture_id != tex->id) {
         return 0;
     }
-    return check_alive(entry, "this Texture's RenderTexture");
+    return check_alive(entry, subject);
+}
+
+/* ---- the render texture being drawn into ---- */
+
+RlRenderTexture drawing_into;
+
+void
+drawing_into_begun(const RlRenderTexture *target)
+{
+    drawing_into = *target;
+}
+
+void
+drawing_into_ended(void)
+{
+    drawing_into = (RlRenderTexture){0};
+}
+
+/* Texture mode may have been ended or begun by calling pyray directly,
+ * so the record is confirmed with GL before a draw is refused. */
+int
+refuse_drawing_into_itself(void)
+{
+    if (rl.rlGetActiveFramebuffer() != drawing_into.id) {
+        drawing_into_ended();
+        return 0;
+    }
+    PyErr_SetString(PyExc_ValueError,
+                    "a render texture cannot be drawn into itself (GL would read the pixels it "
+                    "is writing): draw from a copy, target.copy(), instead");
+    return -1;
 }
 
 static unsigned int blend_modes;  /* bit n set: n is one of the binding's BlendMode */
@@ -336,6 +376,20 @@ py_loaded(PyObject *self, PyObject *handle)
     Py_RETURN_NONE;
 }
 
+/* Draws the queue first, since queued draws may read this texture; keeps
+ * the render texture being drawn into bound, which raylib's unload is not. */
+static void
+unload_now(const RlRenderTexture *rt)
+{
+    unsigned int bound = rl.rlGetActiveFramebuffer();
+    draw_queued();
+    rl.UnloadRenderTexture(*rt);
+    bind_again(bound, rt->id);
+    if (rt->id == drawing_into.id) {
+        drawing_into_ended();
+    }
+}
+
 static int
 defer(const RlRenderTexture *rt)
 {
@@ -391,30 +445,109 @@ py_unload_render_texture(PyObject *self, PyObject *handle)
     }
     entry->unloaded = true;
     run_deferred();
-    rl.UnloadRenderTexture(rt);
+    unload_now(&rt);
     Py_RETURN_NONE;
 }
 
-/* The liveness checks of a draw, for the binding's functions that take
- * textures or render textures: window, thread, and a live handle behind a
- * handle or a handle's texture.  Other objects are left to the binding. */
+/* The checks of the binding's functions that take textures or render
+ * textures: window, thread, and a live handle behind a handle or a
+ * handle's texture; a texture drawn may not be the one being drawn into.
+ * Other objects are left to the binding. */
+static int
+check_argument(PyObject *obj, bool drawn)
+{
+    if (platform_guard() < 0) {
+        return -1;
+    }
+    RlTexture tex;
+    RlRenderTexture rt;
+    if (is_texture(obj)) {
+        if (read_texture(obj, &tex) < 0) {
+            return -1;
+        }
+        return drawn ? check_source(obj, &tex, TEXTURE) : check_texture(obj, &tex, TEXTURE);
+    }
+    if (is_render_texture(obj)) {
+        if (read_handle(obj, &rt) < 0) {
+            return -1;
+        }
+        return rt.id != 0 ? check_handle(obj, &rt, HANDLE) : 0;
+    }
+    return 0;
+}
+
+/* For a function that reads, changes or frees what it is given: the draws
+ * queued before it land first. */
 static PyObject *
 py_check(PyObject *self, PyObject *obj)
 {
     (void)self;
-    if (platform_guard() < 0) {
+    if (check_argument(obj, false) < 0) {
         return NULL;
     }
-    RlTexture tex;
-    RlRenderTexture rt;
-    if (is_texture(obj) && (read_texture(obj, &tex) < 0 || check_texture(obj, &tex) < 0)) {
-        return NULL;
-    }
-    if (is_render_texture(obj) && (read_handle(obj, &rt) < 0 ||
-                                   (rt.id != 0 && check_handle(obj, &rt) < 0))) {
+    draw_queued();
+    Py_RETURN_NONE;
+}
+
+static PyObject *
+py_check_draw(PyObject *self, PyObject *obj)
+{
+    (void)self;
+    if (check_argument(obj, true) < 0) {
         return NULL;
     }
     Py_RETURN_NONE;
+}
+
+static PyObject *
+py_draw_queued(PyObject *self, PyObject *unused)
+{
+    (void)self, (void)unused;
+    if (platform_guard() < 0) {
+        return NULL;
+    }
+    draw_queued();
+    Py_RETURN_NONE;
+}
+
+static PyObject *
+py_finish_drawing(PyObject *self, PyObject *unused)
+{
+    (void)self, (void)unused;
+    if (platform_guard() < 0) {
+        return NULL;
+    }
+    finish_drawing();
+    Py_RETURN_NONE;
+}
+
+static PyObject *
+py_batch_changed(PyObject *self, PyObject *unused)
+{
+    (void)self, (void)unused;
+    batch_changed();
+    Py_RETURN_NONE;
+}
+
+/* function(*args), with the render texture being drawn into bound again
+ * afterwards (raylib's making of a render texture unbinds it). */
+static PyObject *
+py_keeping_target(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
+{
+    (void)self;
+    if (nargs < 1) {
+        PyErr_SetString(PyExc_TypeError, "_keeping_target() needs a function to call");
+        return NULL;
+    }
+    if (platform_guard() < 0) {
+        return NULL;
+    }
+    unsigned int bound = rl.rlGetActiveFramebuffer();
+    PyObject *result = PyObject_Vectorcall(args[0], args + 1, (size_t)(nargs - 1), NULL);
+    if (rl.IsWindowReady() && window_thread == PyThread_get_thread_ident()) {
+        bind_again(bound, 0);
+    }
+    return result;
 }
 
 static PyMethodDef lifetime_methods[] = {
@@ -426,7 +559,20 @@ static PyMethodDef lifetime_methods[] = {
      "_guard(): raise unless a window is open and this is its thread."},
     {"_loaded", py_loaded, METH_O, "_loaded(handle): the binding just made this handle."},
     {"_check", py_check, METH_O,
-     "_check(obj): raise if obj is a texture or render texture that is no longer alive."},
+     "_check(obj): raise if obj is a texture or render texture that is no longer alive; "
+     "else draw what is queued, before obj is read, changed or freed."},
+    {"_check_draw", py_check_draw, METH_O,
+     "_check_draw(obj): raise if obj is a texture that is no longer alive, or the one "
+     "being drawn into."},
+    {"_draw_queued", py_draw_queued, METH_NOARGS,
+     "_draw_queued(): draw what raylib has queued, if anything."},
+    {"_finish_drawing", py_finish_drawing, METH_NOARGS,
+     "_finish_drawing(): draw what is queued and wait for GL to finish, before a read."},
+    {"_batch_changed", py_batch_changed, METH_NOARGS,
+     "_batch_changed(): another render batch is active; measure it when next needed."},
+    {"_keeping_target", (PyCFunction)(void (*)(void))py_keeping_target, METH_FASTCALL,
+     "_keeping_target(function, *args): function(*args), with the render texture being "
+     "drawn into bound again afterwards."},
     {"unload_render_texture", py_unload_render_texture, METH_O,
      "unload_render_texture(handle): give a live handle's GPU resource back, once."},
     {NULL},

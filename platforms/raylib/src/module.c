@@ -12,6 +12,9 @@ static PyMethodDef module_methods[] = {
      "target's texture, stored bottom-up, comes out upright)."},
     {"begin_texture_mode", py_begin_texture_mode, METH_O,
      "begin_texture_mode(handle): draw into the live render texture until end_texture_mode."},
+    {"end_texture_mode", py_end_texture_mode, METH_NOARGS,
+     "end_texture_mode(): draw what is queued into the current render texture and stop "
+     "drawing into it."},
     {"_floor", raylib_floor, METH_VARARGS,
      "_floor(kind, handle, texture, n): the raylib work of n draws, for benchmarks."},
     {NULL},

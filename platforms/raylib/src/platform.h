@@ -33,7 +33,10 @@ typedef struct {
                            RlVector2 origin, float rotation, RlColor tint);
     void (*UnloadRenderTexture)(RlRenderTexture target);
     unsigned int (*rlGetActiveFramebuffer)(void);
+    void (*rlEnableFramebuffer)(unsigned int id);
     void (*rlDrawRenderBatchActive)(void);
+    bool (*rlCheckRenderBatchLimit)(int vCount);
+    void *(*rlGetProcAddress)(const char *procName);
     void *(*glfwGetCurrentContext)(void);
 } RaylibApi;
 
@@ -90,15 +93,69 @@ int read_color(PyObject *obj, RlColor *out, RlColor if_none);
 int read_rect_tint(PyObject *obj, RlColor *out);
 int read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what);
 
+/* ---- queued draws (batch.c); the window must be open, on its thread ---- */
+
+/* Vertices raylib's active batch holds: 0 until measured in this window,
+ * -1 when it cannot be measured (the queue is then drawn every time). */
+extern int batch_room;
+void draw_queue(void);
+
+/* Draws what raylib has queued, if anything.  raylib has no count of what
+ * its batch holds, but rlCheckRenderBatchLimit(n) draws the batch, and
+ * says so, when n more vertices would not fit: asked with one vertex less
+ * than the batch holds, exactly when a vertex is queued.  This runs before
+ * every clear, so the usual case, nothing queued, is one call. */
+static inline void
+draw_queued(void)
+{
+    if (batch_room > 0 && !rl.rlCheckRenderBatchLimit(batch_room - 1)) {
+        return;
+    }
+    draw_queue();
+}
+
+void finish_drawing(void);  /* the same, then waits for GL: before a read */
+void batch_changed(void);   /* a new window or batch: what it holds is unknown */
+void bind_again(unsigned int framebuffer, unsigned int freed);
+
 /* ---- lifetimes (lifetimes.c): the window's thread, live handles ---- */
 
 extern unsigned long window_thread;  /* 0: no window known to be open */
 extern size_t deferred_unloads;
 int lifetimes_init(PyObject *module);
 int platform_guard_slow(void);
-int check_handle(PyObject *handle, const RlRenderTexture *rt);
-int check_texture(PyObject *texture, const RlTexture *tex);
+
+/* What a message calls the handle or texture checked: what the caller passed. */
+extern const char SOURCE[], TARGET[], TEXTURE[], HANDLE[];
+int check_handle(PyObject *handle, const RlRenderTexture *rt, const char *subject);
+int check_texture(PyObject *texture, const RlTexture *tex, const char *subject);
 int check_blend_mode(int mode);
+
+/* The render texture that texture mode was begun on through the platform;
+ * id 0 when none is known. */
+extern RlRenderTexture drawing_into;
+void drawing_into_begun(const RlRenderTexture *target);
+void drawing_into_ended(void);
+int refuse_drawing_into_itself(void);
+
+/* A draw of the colour texture of the render texture being drawn into
+ * would have GL read and write the same pixels: refused.  One comparison
+ * when it is another texture. */
+static inline int
+check_not_drawn_into(const RlTexture *tex)
+{
+    if (tex->id != drawing_into.texture.id || drawing_into.id == 0) {
+        return 0;
+    }
+    return refuse_drawing_into_itself();
+}
+
+/* A texture about to be drawn: alive, and not the one being drawn into. */
+static inline int
+check_source(PyObject *texture, const RlTexture *tex, const char *subject)
+{
+    return check_texture(texture, tex, subject) < 0 || check_not_drawn_into(tex) < 0 ? -1 : 0;
+}
 
 /* 0 when raylib may be called now: a window is open and this is its
  * thread.  Runs the unloads deferred from other threads when it can. */
@@ -118,6 +175,7 @@ int backend_init(PyObject *module, PyObject *ffi, PyObject *lib);
 void draw_at(const RlTexture *tex, float x, float y, int flip, RlColor tint);
 PyObject *display_fast_blit_pro(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
 PyObject *py_begin_texture_mode(PyObject *self, PyObject *handle);
+PyObject *py_end_texture_mode(PyObject *self, PyObject *unused);
 PyObject *raylib_floor(PyObject *self, PyObject *args);  /* floor.c */
 
 #define RL_WHITE ((RlColor){255, 255, 255, 255})

@@ -18,6 +18,7 @@ os.environ.setdefault("force_gl_names_reuse", "true")
 import pyray as rl  # noqa: E402
 from raylib import ffi  # noqa: E402
 
+import lumo_ui.core.modules as md  # noqa: E402
 from lumo_rlplatform import window  # noqa: E402
 
 
@@ -72,8 +73,9 @@ def on_worker(act):
 
 
 def pixels(texture):
-    """The texture's RGBA bytes, as raylib reads them back."""
-    image = rl.load_image_from_texture(texture)
+    """The texture's RGBA bytes, as raylib reads them back through the
+    platform (which draws what is queued and lets GL finish first)."""
+    image = md.rl.load_image_from_texture(texture)
     try:
         return bytes(ffi.buffer(image.data, image.width * image.height * 4))
     finally:

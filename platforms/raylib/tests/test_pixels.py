@@ -3,6 +3,8 @@ with the same draws made directly through the raylib binding."""
 
 import copy
 import gc
+import os
+import tempfile
 from contextlib import nullcontext
 from fractions import Fraction
 from types import SimpleNamespace
@@ -16,6 +18,7 @@ import lumo_ui.core.modules as md
 from lumo_ui.fast.lmrect.lmrect import LmRect
 from lumo_ui.fast.lmrendertex.lm_render_tex import LmRenderTexture
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
+from lumo_rlplatform.png import save_png
 
 SIZE = (40, 24)
 BACKDROP = (30, 60, 90, 255)
@@ -122,6 +125,27 @@ SCENES = {
         lambda h, s, p: in_texture_mode(
             h, lambda: rl.clear_background(PAINT), rec(s.texture, SW, SH, True, (3, 5)),
             rec(s.texture, SW, SH, False, (20, 2, 6, 16), TINT), rec(p, 10, 6, False, (28, 14)))),
+    # raylib queues draws until texture mode ends: what frees, reads, clears
+    # or makes a render texture inside a block must not lose them.
+    "source killed inside the with block that drew it": (
+        lambda t, s, p: _drawn_then_given_back(t, lambda box: box[0].kill()),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)))),
+    "source dropped inside the with block that drew it": (
+        lambda t, s, p: _drawn_then_given_back(t, list.clear),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)))),
+    "PNG saved inside its own with block": (
+        lambda t, s, p: _saved_inside_its_block(t),
+        lambda h, s, p: in_texture_mode(h, lambda: rl.draw_rectangle(3, 5, 8, 6, PAINT),
+                                        lambda: rl.draw_rectangle(26, 10, 8, 6, PAINT))),
+    "fast_clear after a fast_blit in a with block": (
+        lambda t, s, p: _inside(t, lambda: (t.fast_blit(s, (3, 5)), t.fast_clear(PAINT),
+                                            t.fast_blit(s, (20, 2)))),
+        lambda h, s, p: in_texture_mode(h, lambda: rl.clear_background(PAINT),
+                                        rec(s.texture, SW, SH, True, (20, 2)))),
+    "target made inside a with block": (
+        lambda t, s, p: _target_made_inside(t, s),
+        lambda h, s, p: in_texture_mode(h, rec(s.texture, SW, SH, True, (3, 5)),
+                                        rec(s.texture, SW, SH, True, (20, 2)))),
 }
 
 
@@ -131,6 +155,40 @@ def _fast_forms(target, source, plain):
         target.fast_blit(source, (3, 5))
         target.fast_blit(source, (20, 2, 6, 16), flip=False, color=TINT)
         target.fast_blit_texture(plain, (28, 14), flip=False)
+
+
+def _drawn_then_given_back(target, give_back):
+    """A fresh source drawn in a with block, then given back there (its
+    box emptied or its target killed) while the draw is still queued."""
+    box = [_source()]
+    with target:
+        target.fast_blit(box[0], (3, 5))
+        give_back(box)
+
+
+def _saved_inside_its_block(target):
+    """What the block drew before save_png must be in the file, what it
+    drew after must be in the target: the file's left half, drawn back over
+    the target's, holds the first rectangle, the right half the second."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "inside.png")
+        with target:
+            md.rl.draw_rectangle(3, 5, 8, 6, PAINT)
+            save_png(target, path)
+            md.rl.draw_rectangle(26, 10, 8, 6, PAINT)
+        saved = md.rl.load_texture(path)
+    with target:
+        md.rl.draw_texture_rec(saved, (0, 0, 20, SIZE[1]), (0, 0), WHITE)
+    md.rl.unload_texture(saved)
+
+
+def _target_made_inside(target, source):
+    """raylib binds the window's framebuffer when it makes a render texture."""
+    with target:
+        target.fast_blit(source, (3, 5))
+        made = LmRenderTexture(LmVector2(4, 4))
+        target.fast_blit(source, (20, 2))
+    made.kill()
 
 
 def backdrop(handle):
@@ -237,30 +295,44 @@ BAD = {
     "blend mode below the binding's": (
         lambda t, s: t.blit(s, (0, 0), blend_mode=-1), ValueError, "blend mode -1"),
     "killed source, blit": (
-        lambda t, s, k: t.blit(k, (0, 0)), ValueError, "RenderTexture was unloaded", _killed),
-    "killed source, lmblit": (
-        lambda t, s, k: t.lmblit(k, LmVector2(0, 0)), ValueError, "RenderTexture was unloaded",
+        lambda t, s, k: t.blit(k, (0, 0)), ValueError, "^the source render texture was unloaded$",
         _killed),
+    "killed source, lmblit": (
+        lambda t, s, k: t.lmblit(k, LmVector2(0, 0)), ValueError,
+        "^the source render texture was unloaded$", _killed),
     "killed source, fast_blit in a with block": (
         lambda t, s, k: _inside(t, lambda: t.fast_blit(k, (0, 0, 9, 9))), ValueError,
-        "RenderTexture was unloaded", _killed),
+        "^the source render texture was unloaded$", _killed),
     "killed source's texture through the display": (
         lambda t, s, k: t.blit_texture(k.render_texture.texture, (0, 0)), ValueError,
-        "RenderTexture was unloaded", _killed),
+        "^the texture's render texture was unloaded$", _killed),
     "killed source's texture through the platform's rl": (
         lambda t, s, k: _inside(t, lambda: md.rl.draw_texture(k.render_texture.texture, 0, 0, WHITE)),
-        ValueError, "RenderTexture was unloaded", _killed),
+        ValueError, "^the texture's render texture was unloaded$", _killed),
+    # GL would read the pixels it writes: a staircase of smears.
+    "drawn into itself, blit": (
+        lambda t, s: t.blit(t, (10, 10)), ValueError, r"into itself .*target\.copy\(\)"),
+    "drawn into itself, lmblit": (
+        lambda t, s: t.lmblit(t, LmVector2(10, 10)), ValueError, r"target\.copy\(\)"),
+    "drawn into itself, fast_blit in a with block": (
+        lambda t, s: _inside(t, lambda: t.fast_blit(t, (10, 10, 20, 9))), ValueError,
+        r"target\.copy\(\)"),
+    "its own texture through the display": (
+        lambda t, s: t.blit_texture(t.texture, (10, 10)), ValueError, r"target\.copy\(\)"),
+    "its own texture through the platform's rl": (
+        lambda t, s: _inside(t, lambda: md.rl.draw_texture(t.texture, 10, 10, WHITE)),
+        ValueError, r"target\.copy\(\)"),
     "clear from another thread": (
         lambda t, s: on_worker(lambda: t.clear(PAINT)), RuntimeError, "thread that opened"),
     "new target on another thread": (
         lambda t, s: on_worker(lambda: LmRenderTexture(LmVector2(4, 4))), RuntimeError,
         "thread that opened"),
     "target of a closed window, cleared": (
-        lambda t, s, old: old[0].clear(PAINT), ValueError, "made in a window that was closed",
-        _outlived_window),
+        lambda t, s, old: old[0].clear(PAINT), ValueError,
+        "^the target render texture was made in a window that was closed$", _outlived_window),
     "target of a closed window, as source": (
-        lambda t, s, old: t.blit(old[0], (0, 0)), ValueError, "made in a window that was closed",
-        _outlived_window),
+        lambda t, s, old: t.blit(old[0], (0, 0)), ValueError,
+        "^the source render texture was made in a window that was closed$", _outlived_window),
     "target of a closed window, killed": (
         lambda t, s, old: old[0].kill(), None, "", _outlived_window),
     "target of a closed window, dropped": (

@@ -3,11 +3,16 @@ nothing is shown on screen (tests, the example, off-screen rendering).  The
 thread that opens it is the only one that may load and draw render textures;
 closing it ends the life of every render texture made in it."""
 
+import os
+import time
+
 import pyray
 
 from lumo_rlplatform import rl
 
-ATTEMPTS = 3
+ATTEMPTS = 12
+PAUSE = 0.02  # seconds before the second attempt, doubling up to MAX_PAUSE
+MAX_PAUSE = 0.5
 
 
 def open_hidden(width=16, height=16, title="lumo"):
@@ -16,9 +21,16 @@ def open_hidden(width=16, height=16, title="lumo"):
     if pyray.is_window_ready():
         return
     pyray.set_trace_log_level(pyray.TraceLogLevel.LOG_WARNING)
-    # Mesa's GLX under Xvfb now and then finds no frame-buffer configuration
-    # for a window opened after one was closed; the next attempt gets one.
-    for _ in range(ATTEMPTS):
+    # After a window was closed, Mesa's GLX under Xvfb now and then finds no
+    # frame-buffer configuration, and an Xvfb whose last client left resets
+    # and refuses connections for a moment (on a loaded machine, for several
+    # attempts in a row): later attempts, after a pause, get a window.
+    pause = PAUSE
+    with_display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
+    for attempt in range(ATTEMPTS if with_display else 1):
+        if attempt:
+            time.sleep(pause)
+            pause = min(2 * pause, MAX_PAUSE)
         pyray.set_config_flags(pyray.ConfigFlags.FLAG_WINDOW_HIDDEN)
         rl.init_window(width, height, title)
         if pyray.is_window_ready():

@@ -14,9 +14,11 @@ instead (e.g. 500, for a long run), and shrinks a failure it finds."""
 import collections
 import copy
 import dataclasses
+import faulthandler
 import gc
 import importlib.util
 import os
+import sys
 import time
 
 import pytest
@@ -351,9 +353,16 @@ class HolderModel(RuleBasedStateMachine):
 def test_holding_and_giving_back_agrees_with_the_model(capsys):
     HolderModel.totals = Totals()
     started = time.monotonic()
-    run_state_machine_as_test(HolderModel, settings=SETTINGS)
-    totals = HolderModel.totals
+    # Uncaptured, so that the watchdog's stacks reach the terminal: a table
+    # whose lookup never ends ends the run instead of hanging it.
     with capsys.disabled():
+        if not LONG_RUN:
+            faulthandler.dump_traceback_later(300, exit=True, file=sys.__stderr__)
+        try:
+            run_state_machine_as_test(HolderModel, settings=SETTINGS)
+        finally:
+            faulthandler.cancel_dump_traceback_later()
+        totals = HolderModel.totals
         print(
             f"\nholder model: {totals.examples} examples, {totals.steps} steps, up to "
             f"{totals.peak} live targets, {totals.sole_holder_moved} handles of a sole loaded "

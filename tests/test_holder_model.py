@@ -22,7 +22,7 @@ import sys
 import time
 
 import pytest
-from conftest import CHECKSUM, allocation_failing, unpickle
+from conftest import CHECKSUM, MODULE, allocation_failing, unpickle
 from hypothesis import HealthCheck, Phase, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import (
@@ -84,6 +84,7 @@ class Totals:
     steps: int = 0
     peak: int = 0
     memory_errors: int = 0
+    in_the_module: int = 0  # raised by the module itself, not a collaborator
     sole_holder_moved: int = 0
 
 
@@ -102,8 +103,7 @@ class HolderModel(RuleBasedStateMachine):
         self.given_back = set()
         self.expected = []  # the calls the running step must make
         self.in_any_order = False  # the collector's order is its own
-        self.failing = None  # the allocation the next change fails
-        self.ran_out = False
+        self.running_out = False  # under the out-of-memory rule
         self.started = False
         HolderModel.totals.examples += 1
 
@@ -156,26 +156,36 @@ class HolderModel(RuleBasedStateMachine):
         return candidates[data.draw(st.integers(0, len(candidates) - 1))]
 
     def attempt(self, change):
-        """Runs `change`; under the out-of-memory rule with one allocation
-        failing. Whether it got through, and what it returned: after a
-        MemoryError, which only that rule may bring, nothing may have changed
-        (the checks after the step see to it)."""
-        if self.failing is None:
-            return True, change()
-        try:
-            with allocation_failing(self.failing):
-                result = change()  # and nothing else
-        except MemoryError:
-            self.ran_out = True
-            HolderModel.totals.memory_errors += 1
-            return False, None
-        return True, result
+        """Runs `change` and returns what it returned. Running out of memory,
+        with its first allocation failing, then its second, and so on until
+        it gets through: each MemoryError must have changed nothing."""
+        if not self.running_out:
+            return change()
+        self.check()  # the changes before this one
+        for allocation in range(200):
+            try:
+                with allocation_failing(allocation):
+                    result = change()  # and nothing else
+            except MemoryError as error:
+                self.count_memory_error(error.__traceback__)
+                # A load may have come before the failure.
+                assert [call for call in gpu_calls() if call[0] != "load_render_texture"] == []
+                self.check_targets()
+                standin.calls.clear()
+                continue
+            return result
+        pytest.fail("a change that never gets through allocation failures")
+
+    def count_memory_error(self, traceback):
+        totals = HolderModel.totals
+        totals.memory_errors += 1
+        while traceback.tb_next:
+            traceback = traceback.tb_next
+        totals.in_the_module += traceback.tb_frame.f_code.co_name.startswith(MODULE)
 
     def made(self, make, handle_of=None, loads=None):
-        done, target = self.attempt(make)
-        if done:
-            self.track(target, handle_of)
-            self.expected += [loads] if loads else []
+        self.track(self.attempt(make), handle_of)
+        self.expected += [loads] if loads else []
 
     # ---- rules that make targets hold ----
 
@@ -185,13 +195,18 @@ class HolderModel(RuleBasedStateMachine):
         width = data.draw(st.integers(1, 9))
         self.made(lambda: cls(LmVector2(width, 2)), loads=("load_render_texture", width, 2))
 
-    @initialize(data=st.data(), count=st.integers(100, 300))
-    def start(self, data, count):
+    @initialize(data=st.data(), count=st.integers(100, 300), running_out=st.booleans())
+    def start(self, data, count, running_out):
         """An application's start: its canvas, resized at once, then a cache
-        of many targets."""
-        self.resize_a_lone_canvas(data)
-        for _ in range(count):
-            self.construct(data)
+        of many targets. Perhaps each step runs out of memory at each of its
+        allocations in turn, and so where the holder count grows."""
+        self.running_out = running_out and CAN_FAIL_ALLOCATIONS
+        try:
+            self.resize_a_lone_canvas(data)
+            for _ in range(count):
+                self.construct(data)
+        finally:
+            self.running_out = False
 
     @rule(data=st.data())
     def copy_target(self, data):
@@ -217,7 +232,8 @@ class HolderModel(RuleBasedStateMachine):
     def initialise_again(self, data, where=None):
         target = self.pick(data, where)
         width = data.draw(st.integers(1, 9))
-        if target and self.attempt(lambda: target.target.__init__(LmVector2(width, 3)))[0]:
+        if target:
+            self.attempt(lambda: target.target.__init__(LmVector2(width, 3)))
             self.hold(target, True, key(target.target.render_texture))
             self.expected.append(("load_render_texture", width, 3))
 
@@ -234,8 +250,8 @@ class HolderModel(RuleBasedStateMachine):
         target, source = self.pick(data), self.pick(data)
         if target and (not target.loaded or self.may_hold(source.handle)):
             handle = source.target.render_texture
-            if self.attempt(lambda: setattr(target.target, "render_texture", handle))[0]:
-                self.hold(target, target.loaded, source.handle)
+            self.attempt(lambda: setattr(target.target, "render_texture", handle))
+            self.hold(target, target.loaded, source.handle)
 
     @rule(data=st.data())
     def delete_handle(self, data):
@@ -250,14 +266,15 @@ class HolderModel(RuleBasedStateMachine):
         target, source = self.pick(data), self.pick(data)
         if target and (not loaded or self.may_hold(source.handle)):
             state = (loaded, source.target.render_texture, source.target.size)
-            if self.attempt(lambda: target.target.__setstate__(state))[0]:
-                self.hold(target, loaded, source.handle)
+            self.attempt(lambda: target.target.__setstate__(state))
+            self.hold(target, loaded, source.handle)
 
     @rule(data=st.data())
     def set_loaded(self, data):
         loaded = data.draw(st.booleans())
         target = self.pick(data, lambda held: not loaded or self.may_hold(held.handle))
-        if target and self.attempt(lambda: setattr(target.target, "loaded", loaded))[0]:
+        if target:
+            self.attempt(lambda: setattr(target.target, "loaded", loaded))
             self.hold(target, loaded, target.handle)
 
     # copy.copy is left out: when its call with *args fails to allocate,
@@ -266,14 +283,17 @@ class HolderModel(RuleBasedStateMachine):
                set_loaded]
 
     @precondition(lambda self: CAN_FAIL_ALLOCATIONS)
-    @rule(data=st.data(), allocation=st.integers(0, 15))
-    def run_out_of_memory(self, data, allocation):
+    @rule(data=st.data(), count=st.integers(1, 30))
+    def run_out_of_memory(self, data, count):
+        """Makes `count` changes of one kind, each running out of memory at
+        each of its allocations in turn."""
         change = data.draw(st.sampled_from(self.HOLDING))
-        self.failing = allocation
+        self.running_out = True
         try:
-            change(self, data)
+            for _ in range(count):
+                change(self, data)
         finally:
-            self.failing = None
+            self.running_out = False
 
     # ---- rules that make targets let go ----
 
@@ -293,7 +313,8 @@ class HolderModel(RuleBasedStateMachine):
     def drop(self, data, randoms):
         """Drops all but a few targets (or all but many), in a random order;
         those that can refer to themselves may be left in a cycle instead.
-        Few targets, or none, make the tables shrink back to their start."""
+        Keeping few, or none, brings the run back to where a single target
+        lives alone."""
         kept = data.draw(st.integers(0, len(self.alive)) | st.integers(0, min(2, len(self.alive))))
         dropped = randoms.sample(self.alive, len(self.alive) - kept)
         self.let_die(dropped, lambda: randoms.random() < 0.5)
@@ -328,19 +349,22 @@ class HolderModel(RuleBasedStateMachine):
 
     def check(self):
         calls = gpu_calls()
-        if self.ran_out:  # a load may have come before the failure
-            calls = [call for call in calls if call[0] != "load_render_texture"]
         if self.in_any_order:
             assert collections.Counter(calls) == collections.Counter(self.expected)
         else:
             assert calls == self.expected
+        self.check_targets()
+        standin.calls.clear()
+        self.expected, self.in_any_order = [], False
+
+    def check_targets(self):
+        """Each target holds what the model says, and no handle a loaded
+        target holds went back."""
         assert [(held.target.loaded, key(held.target.render_texture)) for held in self.alive] == [
             (held.loaded, held.handle) for held in self.alive
         ]
         live = {key(handle) for handle in standin.live_render_textures()}
         assert {handle for handle, count in self.holders.items() if count > 0} <= live
-        standin.calls.clear()
-        self.expected, self.in_any_order, self.ran_out = [], False, False
 
     def teardown(self):
         # Everything goes; what is still held goes back, each handle once.
@@ -357,7 +381,7 @@ def test_holding_and_giving_back_agrees_with_the_model(capsys):
     # whose lookup never ends ends the run instead of hanging it.
     with capsys.disabled():
         if not LONG_RUN:
-            faulthandler.dump_traceback_later(300, exit=True, file=sys.__stderr__)
+            faulthandler.dump_traceback_later(120, exit=True, file=sys.__stderr__)
         try:
             run_state_machine_as_test(HolderModel, settings=SETTINGS)
         finally:
@@ -366,7 +390,8 @@ def test_holding_and_giving_back_agrees_with_the_model(capsys):
         print(
             f"\nholder model: {totals.examples} examples, {totals.steps} steps, up to "
             f"{totals.peak} live targets, {totals.sole_holder_moved} handles of a sole loaded "
-            f"target replaced, {totals.memory_errors} MemoryErrors, "
+            f"target replaced, {totals.memory_errors} MemoryErrors ({totals.in_the_module} raised "
+            f"in the module), "
             f"{time.monotonic() - started:.1f} s"
         )
     # The run went where applications go that cache many targets, and

@@ -143,7 +143,6 @@ class HolderModel(RuleBasedStateMachine):
         handle = key(target.render_texture) if handle_of is None else handle_of.handle
         self.hold(held, target.loaded, handle)
         self.alive.append(held)
-        return held
 
     # ---- choosing and changing ----
 
@@ -391,8 +390,7 @@ def test_holding_and_giving_back_agrees_with_the_model(capsys):
             f"\nholder model: {totals.examples} examples, {totals.steps} steps, up to "
             f"{totals.peak} live targets, {totals.sole_holder_moved} handles of a sole loaded "
             f"target replaced, {totals.memory_errors} MemoryErrors ({totals.in_the_module} raised "
-            f"in the module), "
-            f"{time.monotonic() - started:.1f} s"
+            f"in the module), {time.monotonic() - started:.1f} s"
         )
     # The run went where applications go that cache many targets, and
     # where those go that have a single one.

@@ -7,6 +7,7 @@ and breaking the collaborators an operation reaches at call time."""
 import contextlib
 import gc
 import importlib
+import inspect
 import json
 import os
 import subprocess
@@ -165,6 +166,19 @@ def run_python(code, *, optimize=False, env=None):
     return subprocess.run(command, capture_output=True, text=True, env=full_env, timeout=60)
 
 
+@contextlib.contextmanager
+def allocation_failing(n):
+    """Fails the (n + 1)-th allocation from the start of the block, of any
+    allocator, in this process."""
+    import _testcapi
+
+    _testcapi.set_nomemory(n, n + 1)
+    try:
+        yield
+    finally:
+        _testcapi.remove_mem_hooks()
+
+
 # Fails the n-th allocation counted from the start of a block, each n from 0
 # in a forked child of a fresh interpreter, until many children in a row got
 # through (some failures are absorbed on the way). `child(n)` runs its block
@@ -178,14 +192,7 @@ import lumo_ui.core.annotations, lumo_ui.fast.raylib.lumo_raylib, lumo_ui.fast.l
 import lumo_ui.fast.lmshader.lmshader
 from lumo_ui.fast.lmvector2.lmvector2 import LmVector2
 
-@contextlib.contextmanager
-def allocation_failing(n):
-    _testcapi.set_nomemory(n, n + 1)  # fails the (n + 1)-th from now
-    try:
-        yield
-    finally:
-        _testcapi.remove_mem_hooks()
-
+%(allocation_failing)s
 %(child)s
 
 wrong, n, through = [], -1, 0
@@ -206,7 +213,8 @@ def sweep_allocation_failures(child, least=100):
     """Runs ALLOCATION_SWEEP with `child(n)` and checks that it tried more
     than `least` allocations and found nothing wrong."""
     pytest.importorskip("_testcapi")
-    result = run_python(ALLOCATION_SWEEP % {"child": child})
+    source = inspect.getsource(allocation_failing)
+    result = run_python(ALLOCATION_SWEEP % {"allocation_failing": source, "child": child})
     assert result.returncode == 0, result.stderr[-2000:]
     outcome = json.loads(result.stdout)
     assert outcome["wrong"] == [] and outcome["tried"] > least, outcome

@@ -279,6 +279,9 @@ IMPORT_FAILURES = [
      "cannot import name 'lumo_state' from 'lumo_ui.core.state'", 5),
     ("missing-name:lumo_ui.core.annotations.Annotations", "ImportError",
      "cannot import name 'Annotations' from 'lumo_ui.core.annotations'", 6),
+    # Only a missing name is an ImportError; any other failure is itself.
+    ("getattr-raises:lumo_ui.core.state.lumo_state", "RuntimeError",
+     "stand-in attribute failure: lumo_ui.core.state.lumo_state", 5),
     ("color-white-list", "TypeError", "Expected tuple, got list", 43),
 ]
 

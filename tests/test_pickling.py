@@ -272,12 +272,16 @@ def test_fourth_item_failures_after_fields_set(extra, error):
     assert fields(obj) == (True, "h", None)
 
 
-def test_fourth_item_updates_instance_dict():
+@pytest.mark.parametrize(
+    "existing", [{"keep": 1}, {"keep": 1, "tag": "old"}], ids=["beside", "overwritten"])
+def test_fourth_item_updates_instance_dict(existing):
     obj = Sub.__new__(Sub)
-    obj.keep = 1
+    obj.__dict__.update(existing)
     obj.__setstate__((False, None, None, {"tag": 2}, {"ignored": 3}))
     assert obj.__dict__ == {"keep": 1, "tag": 2}
 
+
+def test_fourth_item_updates_a_custom_instance_dict():
     class Mapping:
         def __init__(self):
             self.updates = []

@@ -169,9 +169,45 @@ def test_from_rl_render_texture_reports_a_failed_vector(log):
     assert standin.names() == ["load_render_texture", "LmVector2.new"]
 
 
-def test_handle_properties_read_through(target):
-    handle = target.render_texture
-    assert (target.texture, target.id, target.depth) == (handle.texture, handle.id, handle.depth)
+class Shown:
+    """Its own __getattribute__ answers for the names in `shown`, before the
+    type's C getters of the same names."""
+
+    def __getattribute__(self, name):
+        if name in type(self).shown:
+            return ("shown", name)
+        return super().__getattribute__(name)
+
+
+class ShownHandle(Shown, LmRenderTexture):
+    shown = ("texture", "id", "depth")
+
+
+class ShownVector(Shown, LmVector2):
+    shown = ("x", "y")
+
+
+# A field's value, and the derived properties that read its attributes.
+READ_THROUGH = {
+    "the binding's handle": ("render_texture", None, ["texture", "id", "depth"]),
+    "a handle with C getters behind its own __getattribute__": (
+        "render_texture", lambda: ShownHandle.__new__(ShownHandle), ["texture", "id", "depth"]),
+    "a vector with C getters behind its own __getattribute__": (
+        "size", lambda: ShownVector(1.0, 2.0), ["width", "height"]),
+}
+SOURCE_OF = {"texture": "texture", "id": "id", "depth": "depth", "width": "x", "height": "y"}
+
+
+@pytest.mark.parametrize("field, make, names", READ_THROUGH.values(), ids=READ_THROUGH)
+def test_derived_properties_read_through(target, field, make, names):
+    if make:
+        setattr(target, field, make())
+    value = getattr(target, field)
+    # Twice: a repeated read may skip the lookup only where the lookup would
+    # call the same getter.
+    for _ in range(2):
+        assert [getattr(target, name) for name in names] == [
+            getattr(value, SOURCE_OF[name]) for name in names]
 
 
 @pytest.mark.parametrize("name", ["texture", "id", "depth", "width", "height"])

@@ -416,21 +416,25 @@ def test_break_vtables_and_not_a_type():
 def test_break_modules_and_color():
     res = run_broken(
         "raise-on-import:lumo_ui.core.modules,"
-        "missing-name:lumo_ui.core.annotations.Annotations,color-white-list",
+        "missing-name:lumo_ui.core.annotations.Annotations,color-white-list,"
+        "getattr-raises:lumo_ui.core.state.lumo_state",
         """
         import lumo_ui.core.annotations as ann
+        import lumo_ui.core.state as state
         from lumo_ui.presentation.color import Color
-        try:
-            import lumo_ui.core.modules
-        except RuntimeError as exc:
-            print(exc)
-        print(hasattr(ann, "Annotations"), Color.White)
+        for attempt in (lambda: __import__("lumo_ui.core.modules"), lambda: state.lumo_state):
+            try:
+                attempt()
+            except RuntimeError as exc:
+                print(exc)
+        print(hasattr(ann, "Annotations"), hasattr(state, "other"), Color.White)
         """,
     )
     assert res.returncode == 0, res.stderr
     assert res.stdout.splitlines() == [
         "stand-in import failure: lumo_ui.core.modules",
-        "False [255, 255, 255, 255]",
+        "stand-in attribute failure: lumo_ui.core.state.lumo_state",
+        "False False [255, 255, 255, 255]",
     ]
 
 

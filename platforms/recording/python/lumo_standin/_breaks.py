@@ -50,9 +50,14 @@ KINDS = {
     "color-white-list": None,
     "raise-on-import": tuple(MODULES),
     "missing-name": _MISSING_NAMES,
+    "getattr-raises": _MISSING_NAMES,
 }
 
-_EXCLUSIVE = (("size-smaller", "size-larger"), ("no-vtable", "vtable-not-capsule"))
+_EXCLUSIVE = (
+    ("size-smaller", "size-larger"),
+    ("no-vtable", "vtable-not-capsule"),
+    ("missing-name", "getattr-raises"),
+)
 
 
 def parse(text):
@@ -101,10 +106,25 @@ def on_import(module_name):
 
 def strip(module_name, namespace):
     """Called last thing by each stand-in module: drop the names selected
-    by missing-name tokens from its namespace."""
+    by missing-name and getattr-raises tokens from its namespace; for the
+    latter, the module's __getattr__ then raises RuntimeError for the name."""
     prefix = module_name + "."
+    failing = set()
     for kind, arg in SELECTED:
-        if kind == "missing-name" and arg.startswith(prefix):
+        if kind in ("missing-name", "getattr-raises") and arg.startswith(prefix):
             name = arg[len(prefix):]
             if "." not in name:
                 namespace.pop(name, None)
+                if kind == "getattr-raises":
+                    failing.add(name)
+    if failing:
+        namespace["__getattr__"] = _failing_getattr(module_name, failing)
+
+
+def _failing_getattr(module_name, failing):
+    def __getattr__(name):
+        if name in failing:
+            raise RuntimeError(f"stand-in attribute failure: {module_name}.{name}")
+        raise AttributeError(f"module {module_name!r} has no attribute {name!r}")
+
+    return __getattr__

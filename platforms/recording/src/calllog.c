@@ -117,11 +117,8 @@ record_with_int(int which, Py_ssize_t nobj, PyObject *const *objs, long flag)
 /* skip_dispatch must be 0.  Anything else is reported to the log's
  * separate list and raised as AssertionError; the call is not recorded. */
 int
-check_skip_dispatch(int which, int skip_dispatch)
+report_skip_dispatch(int which, int skip_dispatch)
 {
-    if (skip_dispatch == 0) {
-        return 0;
-    }
     if (check_clean(which) < 0) {
         return -1;
     }

@@ -21,7 +21,7 @@ import tempfile
 
 import pyray as rl
 import pytest
-from conftest import on_worker, pixels, reopen_window, shared
+from conftest import in_texture_mode, on_worker, pixels, reopen_window, shared
 from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
@@ -83,18 +83,6 @@ def cleared(color):
     return lambda: rl.clear_background(BLANK if color is None else color)
 
 
-def bracketed(handle, *draws, blend=None):
-    """The draws into handle, inside a blend mode when one is given."""
-    if blend is not None:
-        rl.begin_blend_mode(blend)
-    rl.begin_texture_mode(handle)
-    for draw in draws:
-        draw()
-    rl.end_texture_mode()
-    if blend is not None:
-        rl.end_blend_mode()
-
-
 def refused(act, inside_block=False):
     """A trap's step: it must raise a clear error.  A failed bracketed call
     leaves its modes begun (nothing is rolled back), so they are ended."""
@@ -128,11 +116,11 @@ class Pair:
         """Cleared to color, with a corner of mark's colour, so that flips
         and positions show."""
         self.target.clear(color)
-        bracketed(self.twin, cleared(color))
+        in_texture_mode(self.twin, cleared(color))
         if mark is not None:
             with self.target:
                 md.rl.draw_rectangle(0, 0, 3, 2, mark)
-            bracketed(self.twin, lambda: rl.draw_rectangle(0, 0, 3, 2, mark))
+            in_texture_mode(self.twin, lambda: rl.draw_rectangle(0, 0, 3, 2, mark))
 
 
 class Block:
@@ -237,7 +225,7 @@ class DrawingMachine(RuleBasedStateMachine):
     def clear(self, data, color, fill):
         pair = self.pick(data, "target")
         self.both(lambda: (pair.target.fill if fill else pair.target.clear)(color),
-                  lambda: bracketed(pair.twin, cleared(color)),
+                  lambda: in_texture_mode(pair.twin, cleared(color)),
                   pair)
 
     @rule(data=st.data(), dest=dests, flip=st.booleans(), tint=tints, blend=blend_modes)
@@ -245,8 +233,9 @@ class DrawingMachine(RuleBasedStateMachine):
         dst = self.pick(data, "target")
         src = self.pick(data, "source", avoid=dst)
         self.both(lambda: dst.target.blit(src.target, dest, blend, flip, tint),
-                  lambda: bracketed(dst.twin, lambda: draw_whole(src.twin.texture, src.size,
-                                                                 dest, flip, tint), blend=blend),
+                  lambda: in_texture_mode(dst.twin, lambda: draw_whole(src.twin.texture, src.size,
+                                                                       dest, flip, tint),
+                                          blend=blend),
                   dst, src, refuse=src is dst)
 
     @rule(data=st.data(), at=positions, flip=st.booleans(), tint=rect_tints)
@@ -255,8 +244,9 @@ class DrawingMachine(RuleBasedStateMachine):
         src = self.pick(data, "source", avoid=dst)
         color = None if tint is None else (int(tint.x), int(tint.y), int(tint.w), 255 - int(tint.h))
         self.both(lambda: dst.target.lmblit(src.target, LmVector2(*at), 0, flip, tint),
-                  lambda: bracketed(dst.twin, lambda: draw_whole(src.twin.texture, src.size,
-                                                                 at, flip, color), blend=0),
+                  lambda: in_texture_mode(dst.twin, lambda: draw_whole(src.twin.texture, src.size,
+                                                                       at, flip, color),
+                                          blend=0),
                   dst, src, refuse=src is dst)
 
     @rule(data=st.data(), of_a_target=st.booleans(), dest=dests, flip=st.booleans(), tint=tints,
@@ -268,9 +258,10 @@ class DrawingMachine(RuleBasedStateMachine):
         size = src.size if src else PLAIN_SIZE
         self.both(lambda: dst.target.blit_texture(src.target.texture if src else plain, dest, blend,
                                                   flip, tint),
-                  lambda: bracketed(dst.twin, lambda: draw_whole(src.twin.texture if src else plain,
-                                                                 size, dest, flip, tint),
-                                    blend=blend),
+                  lambda: in_texture_mode(dst.twin,
+                                          lambda: draw_whole(src.twin.texture if src else plain,
+                                                             size, dest, flip, tint),
+                                          blend=blend),
                   dst, *[src] if src else [], refuse=src is dst)
 
     @precondition(lambda self: len(self.live()) < MAX_PAIRS)
@@ -285,10 +276,10 @@ class DrawingMachine(RuleBasedStateMachine):
 
         def theirs():
             pair.make_twin()
-            bracketed(pair.twin, lambda: rl.clear_background(BLANK),
-                      lambda: rl.begin_blend_mode(rl.BlendMode.BLEND_ALPHA),
-                      lambda: draw_whole(src.twin.texture, src.size, (0, 0), flip, None),
-                      rl.end_blend_mode)
+            in_texture_mode(pair.twin, lambda: rl.clear_background(BLANK),
+                            lambda: rl.begin_blend_mode(rl.BlendMode.BLEND_ALPHA),
+                            lambda: draw_whole(src.twin.texture, src.size, (0, 0), flip, None),
+                            rl.end_blend_mode)
             pair.gone = False
             self.named.append(pair)
 

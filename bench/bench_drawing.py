@@ -368,6 +368,17 @@ def child_arguments(options, only, floors, layout=0):
     return ["--count-child", json.dumps(spec)]
 
 
+def build_label(python):
+    """The counted interpreter as the reports name it: its path from here
+    when it lies below this folder, else its environment's folder and the
+    path in it (saved reports hold no machine's absolute paths)."""
+    relative = os.path.relpath(python)
+    if not relative.startswith(os.pardir):
+        return relative
+    parts = os.path.normpath(python).split(os.sep)
+    return os.path.join(*parts[-3:])
+
+
 def count_rows(options, python):
     """Instructions per call of every selected row and of its floor, counted
     in the build that `python` runs: medians over the layouts."""
@@ -392,7 +403,7 @@ def count_rows(options, python):
     return {
         "kind": "instructions",
         "machine": machine(),
-        "python": python,
+        "python": build_label(python),
         "options": {
             "calls": options.calls, "warm_up": options.warm_up, "layouts": options.layouts, "only": options.only,
         },

@@ -103,19 +103,30 @@ install_if_changed() {
   local dir=$1; shift
   local name=${dir#./}
   label=${label:-"Installing $name"} estimate=${estimate:-"a minute"}
-  local stamp="$VENV/.install-stamps/dist-${name//\//_}" want have=
-  want=$(
+  local inputs
+  inputs=$(
     printf '%s\n' "$@"
     _build_environment
     _build_inputs "$dir" | (cd "$dir" && xargs -0 -r sha256sum)
     [ ${#also[@]} -eq 0 ] || sha256sum "${also[@]}"
   )
-  want=$(sha256sum <<<"$want")
+  _run_unless_stamped "dist-${name//\//_}" "$inputs" \
+    "$label" "$estimate" "$VENV/bin/python" -m pip install "$@" "$dir"
+}
+
+# _run_unless_stamped STAMP INPUTS LABEL ESTIMATE COMMAND [ARG]...
+# Runs COMMAND as a stage (see stage) unless the stamp file STAMP in
+# $VENV/.install-stamps holds the hash of INPUTS; records the hash once the
+# command succeeded, so a failed install is tried again next time.
+_run_unless_stamped() {
+  local stamp="$VENV/.install-stamps/$1" want have=
+  want=$(sha256sum <<<"$2")
   want=${want%% *}
+  shift 2
   [ -f "$stamp" ] && read -r have <"$stamp"
   [ "$have" = "$want" ] && return 0
   rm -f "$stamp"
-  stage "$label" "$estimate" "$VENV/bin/python" -m pip install "$@" "$dir" || return
+  stage "$@" || return
   mkdir -p "$(dirname "$stamp")"
   echo "$want" >"$stamp"
 }
@@ -136,14 +147,8 @@ _new_venv() {
 # before.
 install_tools_if_changed() {
   local label=$1 estimate=$2; shift 2
-  local stamp="$VENV/.install-stamps/tools" want have=
-  want=$(printf '%s\n' "$@" | sha256sum)
-  want=${want%% *}
-  [ -f "$stamp" ] && read -r have <"$stamp"
-  [ "$have" = "$want" ] && return 0
-  stage "$label" "$estimate" "$VENV/bin/python" -m pip install "$@" || return
-  mkdir -p "$(dirname "$stamp")"
-  echo "$want" >"$stamp"
+  _run_unless_stamped tools "$(printf '%s\n' "$@")" \
+    "$label" "$estimate" "$VENV/bin/python" -m pip install "$@"
 }
 
 # install_tools [REQUIREMENT]...

@@ -43,7 +43,7 @@ batch_changed(void)
 }
 
 void
-draw_queue(void)
+draw_queued_slow(void)
 {
     if (batch_room == 0) {
         measure_batch_room();  /* which draws the queue first */

@@ -499,26 +499,29 @@ py_check_draw(PyObject *self, PyObject *obj)
     Py_RETURN_NONE;
 }
 
+/* step(), once the window's thread is known to be calling. */
+static PyObject *
+on_window_thread(void (*step)(void))
+{
+    if (platform_guard() < 0) {
+        return NULL;
+    }
+    step();
+    Py_RETURN_NONE;
+}
+
 static PyObject *
 py_draw_queued(PyObject *self, PyObject *unused)
 {
     (void)self, (void)unused;
-    if (platform_guard() < 0) {
-        return NULL;
-    }
-    draw_queued();
-    Py_RETURN_NONE;
+    return on_window_thread(draw_queued);
 }
 
 static PyObject *
 py_finish_drawing(PyObject *self, PyObject *unused)
 {
     (void)self, (void)unused;
-    if (platform_guard() < 0) {
-        return NULL;
-    }
-    finish_drawing();
-    Py_RETURN_NONE;
+    return on_window_thread(finish_drawing);
 }
 
 static PyObject *

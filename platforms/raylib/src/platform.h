@@ -98,7 +98,7 @@ int read_floats(PyObject *obj, float *out, Py_ssize_t n, const char *what);
 /* Vertices raylib's active batch holds: 0 until measured in this window,
  * -1 when it cannot be measured (the queue is then drawn every time). */
 extern int batch_room;
-void draw_queue(void);
+void draw_queued_slow(void);
 
 /* Draws what raylib has queued, if anything.  raylib has no count of what
  * its batch holds, but rlCheckRenderBatchLimit(n) draws the batch, and
@@ -111,7 +111,7 @@ draw_queued(void)
     if (batch_room > 0 && !rl.rlCheckRenderBatchLimit(batch_room - 1)) {
         return;
     }
-    draw_queue();
+    draw_queued_slow();
 }
 
 void finish_drawing(void);  /* the same, then waits for GL: before a read */
